@@ -1,0 +1,37 @@
+// The program's command line.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <string>
+
+namespace tessivane::app {
+
+struct Options {
+    bool window = false;
+    platform::DeviceChoice device = platform::DeviceChoice::Auto;
+    bool mute = false;
+    bool headless = false;
+    unsigned refreshHz = 60; // 1..1000
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
+
+    bool screenshot = false;
+    double screenshotSeconds = 0.0; // show time, 0..96
+    std::string screenshotFile;
+    std::string captureFile; // empty: no capture
+    bool benchmark = false;
+};
+
+struct ParsedCommandLine {
+    Options options;
+    std::string error; // empty when the command line is good
+};
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
+
+// The --help text.
+const char* usageText();
+
+} // namespace tessivane::app

@@ -1,0 +1,93 @@
+// tessivane: plays the show.
+#include "app/application.h"
+#include "app/command_line.h"
+#include "app/report.h"
+#include "platform/platform.h"
+#include "platform/window.h"
+
+#include <cstdio>
+
+using namespace tessivane;
+
+namespace {
+
+const char* describe(app::TimelineEvent event) {
+    switch (event) {
+    case app::TimelineEvent::Scene1:
+        return "scene 1";
+    case app::TimelineEvent::Scene2:
+        return "scene 2";
+    case app::TimelineEvent::SupplyEnd:
+        return "recycling ends";
+    case app::TimelineEvent::Quit:
+        return "quit";
+    }
+    return "?";
+}
+
+// Options whose work is not in this build yet.
+const char* unavailableOption(const app::Options& options) {
+    if (options.screenshot) {
+        return "--screenshot";
+    }
+    if (!options.captureFile.empty()) {
+        return "--capture";
+    }
+    if (options.benchmark) {
+        return "--benchmark";
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "tessivane: %s\n\n%s", parsed.error.c_str(), app::usageText());
+        return 2;
+    }
+    const app::Options& options = parsed.options;
+    if (options.help) {
+        std::fputs(app::usageText(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("tessivane %s\n", TESSIVANE_VERSION);
+        return 0;
+    }
+    if (const char* option = unavailableOption(options)) {
+        std::fprintf(stderr, "tessivane: %s is not available yet\n", option);
+        return 1;
+    }
+
+    platform::PlatformConfig config;
+    config.headless = options.headless;
+    config.fullscreen = !options.window;
+    config.mute = options.mute || options.headless;
+    config.device = options.device;
+    config.refreshHz = options.refreshHz;
+    platform::configurePlatform(config);
+    app::setVerbose(options.verbose);
+
+    int exitValue = 0;
+    {
+        app::Application application;
+        if (options.verbose) {
+            application.onTimelineEvent = [](app::TimelineEvent event, platform::DWORD elapsed) {
+                std::fprintf(stderr, "timeline: %s at %u ms\n", describe(event),
+                             static_cast<unsigned>(elapsed));
+            };
+        }
+        if (platform::FAILED(
+                application.init(platform::GetModuleHandleA(nullptr), app::windowProc))) {
+            std::fprintf(stderr, "tessivane: start-up failed: %s\n", application.failure().c_str());
+            exitValue = 1;
+        } else {
+            exitValue = application.run();
+        }
+        application.shutdown();
+    }
+    platform::shutdownPlatform();
+    return exitValue;
+}
