@@ -7,6 +7,8 @@ command -v xvfb-run >/dev/null && command -v xdotool >/dev/null || {
     echo "xvfb-run or xdotool missing: skipped"
     exit 77
 }
+# The real X11 path, whatever the caller chose.
+unset SDL_VIDEODRIVER
 export SDL_AUDIODRIVER=dummy
 # Keep the system's GL drivers out: their compiler keeps allocations past unloading that
 # LeakSanitizer cannot attribute. The window then draws through SDL's software renderer.
