@@ -1,5 +1,6 @@
 // The tessivane program as a user runs it.
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -35,9 +36,10 @@ std::string readFile(const std::string& path) {
 // seconds when that is positive, and kills it after 60 s whatever happens.
 Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
             double terminateAfter = 0.0) {
-    const std::string dir = ::testing::TempDir();
-    const std::string outPath = dir + "tessivane-e2e.out";
-    const std::string errPath = dir + "tessivane-e2e.err";
+    // Names of this process's own, so that runs by other users or in parallel never meet.
+    const std::string stem = ::testing::TempDir() + "tessivane-e2e-" + std::to_string(getpid());
+    const std::string outPath = stem + ".out";
+    const std::string errPath = stem + ".err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -99,6 +101,8 @@ Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     outcome.out = readFile(outPath);
     outcome.err = readFile(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
     return outcome;
 }
 
