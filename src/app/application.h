@@ -62,6 +62,9 @@ public:
     const std::string& failure() const { return failure_; }
     // Called the first time each timeline event happens, with the elapsed time it used.
     std::function<void(TimelineEvent, platform::DWORD)> onTimelineEvent;
+    // Called after every drawn frame with the elapsed time the frame was drawn at, before
+    // the timeline is tested.
+    std::function<void(platform::DWORD)> onFrameDrawn;
 
     scene::SceneDirector* sceneDirector() { return director; }
     platform::IDirect3DDevice9* displayDevice() { return device; }

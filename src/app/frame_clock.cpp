@@ -43,6 +43,9 @@ void Application::tick() {
     c.lastFrameTime = now;
 
     const DWORD elapsed = now - c.startTime;
+    if (onFrameDrawn) {
+        onFrameDrawn(elapsed);
+    }
     if (elapsed > SCENE1_TIME && !c.scene1Fired) {
         director->setScene(1);
         announce(TimelineEvent::Scene1, c.scene1Fired, elapsed);

@@ -2,10 +2,12 @@
 #include "app/application.h"
 #include "app/command_line.h"
 #include "app/report.h"
+#include "app/screenshot.h"
 #include "platform/platform.h"
 #include "platform/window.h"
 
 #include <cstdio>
+#include <string>
 
 using namespace tessivane;
 
@@ -27,9 +29,6 @@ const char* describe(app::TimelineEvent event) {
 
 // Options whose work is not in this build yet.
 const char* unavailableOption(const app::Options& options) {
-    if (options.screenshot) {
-        return "--screenshot";
-    }
     if (!options.captureFile.empty()) {
         return "--capture";
     }
@@ -62,9 +61,10 @@ int main(int argc, char** argv) {
     }
 
     platform::PlatformConfig config;
-    config.headless = options.headless;
+    // A screenshot renders on the virtual clock without a window or sound.
+    config.headless = options.headless || options.screenshot;
     config.fullscreen = !options.window;
-    config.mute = options.mute || options.headless;
+    config.mute = options.mute || config.headless;
     config.device = options.device;
     config.refreshHz = options.refreshHz;
     platform::configurePlatform(config);
@@ -83,6 +83,13 @@ int main(int argc, char** argv) {
                 application.init(platform::GetModuleHandleA(nullptr), app::windowProc))) {
             std::fprintf(stderr, "tessivane: start-up failed: %s\n", application.failure().c_str());
             exitValue = 1;
+        } else if (options.screenshot) {
+            std::string error;
+            if (!app::runScreenshot(application, options.screenshotSeconds, options.screenshotFile,
+                                    error)) {
+                std::fprintf(stderr, "tessivane: %s\n", error.c_str());
+                exitValue = 1;
+            }
         } else {
             exitValue = application.run();
         }

@@ -5,6 +5,8 @@
 
 #include "math/vector3.h"
 
+#include <cstring>
+
 namespace tessivane::math {
 
 struct Matrix4 {
@@ -28,6 +30,16 @@ struct Matrix4 {
 };
 
 static_assert(sizeof(Matrix4) == 64, "handed to the device as 16 packed floats");
+
+// The matrix as any record of sixteen floats in the same order, such as the device's own
+// matrix record, which takes our matrices unchanged.
+template <class Record>
+Record matrixRecord(const Matrix4& m) {
+    static_assert(sizeof(Record) == sizeof(Matrix4));
+    Record r;
+    std::memcpy(&r, &m, sizeof r);
+    return r;
+}
 
 Matrix4 matrixTranslation(const Vector3& v);
 Matrix4 matrixTranspose(const Matrix4& m);

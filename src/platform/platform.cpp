@@ -15,6 +15,7 @@ namespace {
 PlatformConfig activeConfig;
 std::unique_ptr<VirtualClock> virtualClock;
 std::string lastError;
+FrameObserver frameObserver;
 
 } // namespace
 

@@ -2,6 +2,9 @@
 // clock are for this run. Configure before the first window or device is created.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 namespace tessivane::platform {
 
 enum class DeviceChoice {
@@ -27,6 +30,11 @@ void configurePlatform(const PlatformConfig& config);
 const PlatformConfig& platformConfig();
 // Closes the window system. Call after every device has been released.
 void shutdownPlatform();
+
+// Sees every frame a device presents: the finished back buffer, X8R8G8B8 words, top row
+// first, before the window shows it. One observer at a time; an empty one removes it.
+using FrameObserver = std::function<void(const std::uint32_t* pixels, int width, int height)>;
+void setFrameObserver(FrameObserver observer);
 
 // One line naming the last thing the platform could not do, or "" when nothing failed.
 const char* lastPlatformError();

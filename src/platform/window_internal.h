@@ -48,6 +48,8 @@ Display* windowDisplay(HWND window);
 void destroyAllWindows();
 
 void setLastError(std::string message);
+// Hands a presented frame to the frame observer, if there is one.
+void notifyFrame(const std::uint32_t* pixels, int width, int height);
 // Prints "what" once per process on stderr: the first use of something this stand-in
 // refuses, so that a refused call is never silent.
 void reportUnsupported(const char* what);
