@@ -1,8 +1,8 @@
 // Building everything the show draws, once, before the window is shown.
 #include "scene/content.h"
 
+#include "math/random.h"
 #include "metaballs/metaball_effect.h"
-#include "scene/random.h"
 #include "scene/scene_director.h"
 #include "scene/stored_picture.h"
 #include "structures/object_structure.h"
@@ -57,16 +57,16 @@ int writeCubeSpiral(LitVertex* vertices, int capacityCubes) {
 }
 
 Matrix4 placeStructure(int index, float& theta) {
-    seedRandom(static_cast<std::uint32_t>(index));
+    math::seedRandom(static_cast<std::uint32_t>(index));
     // 9.155553e-6 = 0.3/32767: each step turns theta by -0.3π..0.
-    theta += (static_cast<float>(drawRandom()) * 9.155553e-6f - 0.3f) * PI;
+    theta += (static_cast<float>(math::drawRandom()) * 9.155553e-6f - 0.3f) * PI;
     const double phi = static_cast<double>(theta) - M_PI / 2;
     const Vector3 p(static_cast<float>(15 * std::cos(phi)), static_cast<float>(15 * std::sin(phi)),
                     4 * theta);
     const Matrix4 rz = math::matrixRotationAxis(theta, {0, 0, 1});
     // 3.0518509e-5 = 1/32767: a turn of 0..1 radian.
     const Matrix4 ry =
-        math::matrixRotationAxis(static_cast<float>(drawRandom()) * 3.0518509e-5f, {0, 1, 0});
+        math::matrixRotationAxis(static_cast<float>(math::drawRandom()) * 3.0518509e-5f, {0, 1, 0});
     return ry * rz * math::matrixTranslation(p);
 }
 
@@ -75,7 +75,7 @@ HRESULT SceneDirector::buildContent() {
     setTransform(D3DTS_VIEW, math::matrixLookAt(eye, target, up));
     setTransform(D3DTS_PROJECTION, math::matrixProjection());
 
-    seedRandom(0);
+    math::seedRandom(0);
 
     if (FAILED(device->CreateVertexBuffer(CUBE_BUFFER_BYTES, 0, LIT_VERTEX_FVF, D3DPOOL_DEFAULT,
                                           &cubeBuffer, nullptr))) {
@@ -94,9 +94,9 @@ HRESULT SceneDirector::buildContent() {
         return E_FAIL;
     }
     for (int i = 0; i < DUST_POINTS; ++i) {
-        const int r1 = drawRandom();
-        const int r2 = drawRandom();
-        const int r3 = drawRandom();
+        const int r1 = math::drawRandom();
+        const int r2 = math::drawRandom();
+        const int r3 = math::drawRandom();
         LitVertex& p = points[i];
         p = LitVertex{};
         p.x = static_cast<float>(r3 * 0.00061037019 - 10);

@@ -1,7 +1,7 @@
 #include "scene/scene_director.h"
 
+#include "math/random.h"
 #include "metaballs/metaball_effect.h"
-#include "scene/random.h"
 #include "scene/stored_picture.h"
 #include "structures/object_structure.h"
 
@@ -164,9 +164,9 @@ void SceneDirector::updateScene0() {
     // 3.051851e-6 = 0.1/32767 and 6.103702e-6 = 0.2/32767, taken in double.
     for (int i = 0; i < DUST_POINTS; ++i) {
         LitVertex& p = points[i];
-        const int r1 = drawRandom();
-        const int r2 = drawRandom();
-        const int r3 = drawRandom();
+        const int r1 = math::drawRandom();
+        const int r2 = math::drawRandom();
+        const int r3 = math::drawRandom();
         p.z += static_cast<float>(std::sin(r1 * 3.051851e-6 - 0.05));
         p.y += static_cast<float>(std::sin(r2 * 6.103702e-6 - 0.1));
         p.x += static_cast<float>(std::sin(r3 * 6.103702e-6 - 0.1));

@@ -1,5 +1,5 @@
+#include "math/random.h"
 #include "scene/content.h"
-#include "scene/random.h"
 #include "scene/scene_director.h"
 #include "scene/stored_picture.h"
 
@@ -10,23 +10,6 @@
 
 namespace tessivane::scene {
 namespace {
-
-TEST(SharedRandom, FollowsTheLinearCongruentialSequence) {
-    seedRandom(0);
-    EXPECT_EQ(drawRandom(), 38);
-    EXPECT_EQ(drawRandom(), 7719);
-    EXPECT_EQ(drawRandom(), 21238);
-    seedRandom(1); // the state before any seeding
-    EXPECT_EQ(drawRandom(), 41);
-    EXPECT_EQ(drawRandom(), 18467);
-    // Draws stay in 0..32767 through the state's wrap.
-    seedRandom(0xFFFFFFFFu);
-    for (int i = 0; i < 1000; ++i) {
-        const int r = drawRandom();
-        ASSERT_GE(r, 0);
-        ASSERT_LE(r, 32767);
-    }
-}
 
 TEST(CubeSpiral, HasFiftyOneCubesTheLastJustAboveFive) {
     std::vector<LitVertex> vertices(64 * CUBE_VERTICES, LitVertex{});

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace tessivane::scene {
+namespace tessivane::math {
 
 // Sets the state to seed.
 void seedRandom(std::uint32_t seed);
@@ -13,4 +13,4 @@ void seedRandom(std::uint32_t seed);
 // a value in 0..32767.
 int drawRandom();
 
-} // namespace tessivane::scene
+} // namespace tessivane::math

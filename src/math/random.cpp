@@ -1,6 +1,6 @@
-#include "scene/random.h"
+#include "math/random.h"
 
-namespace tessivane::scene {
+namespace tessivane::math {
 
 namespace {
 std::uint32_t state = 1;
@@ -15,4 +15,4 @@ int drawRandom() {
     return static_cast<int>((state >> 16) & 0x7FFF);
 }
 
-} // namespace tessivane::scene
+} // namespace tessivane::math
