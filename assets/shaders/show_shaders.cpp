@@ -9,6 +9,9 @@ namespace {
 
 using namespace registers;
 
+// Each program keeps the layout of its listing.
+// clang-format off
+
 // The full-screen quad as it is: position and texture coordinates straight through.
 constexpr auto QUAD_COPY = assemble(VS_1_1,
     dcl_position(v0),
@@ -95,6 +98,8 @@ constexpr auto TUBE = assemble(VS_1_1,
     mul(r2, r2, r2.w),
     dp3(r1, r2, r0),
     mov(oT0.x, r1));
+
+// clang-format on
 
 } // namespace
 
