@@ -39,6 +39,7 @@ struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 struct HWND__;
 using HWND = HWND__*;
+using HANDLE = void*;
 
 struct RECT {
     LONG left;
