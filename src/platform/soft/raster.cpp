@@ -1,0 +1,554 @@
+#include "platform/soft/raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tessivane::platform::soft {
+
+namespace {
+
+// Positions are snapped to 1/256 pixel before the fill rule is applied.
+constexpr int SUBPIXEL_BITS = 8;
+constexpr std::int64_t SUBPIXEL = 1 << SUBPIXEL_BITS;
+
+// Transformed primitives are clipped in x and y only where they reach this many half-viewports
+// beyond the centre; the viewport rectangle cuts the rest exactly, pixel by pixel. It keeps
+// snapped coordinates within ±2^22 and edge products well inside 64 bits.
+constexpr float GUARD_BAND = 4.0f;
+// Pre-transformed positions further out than this (in pixels) go through the clipper too.
+constexpr float SCREEN_LIMIT = 16384.0f;
+// Clip-space w below this is behind or at the eye.
+constexpr float MIN_W = 1e-6f;
+// Anything larger is treated as broken input and dropped rather than clipped.
+constexpr float POSITION_LIMIT = 1e18f;
+
+// Bins entries carry their kind in the top two bits.
+constexpr std::uint32_t KIND_TRIANGLE = 0u << 30;
+constexpr std::uint32_t KIND_POINT = 1u << 30;
+constexpr std::uint32_t KIND_CLEAR = 2u << 30;
+constexpr std::uint32_t KIND_MASK = 3u << 30;
+
+// A batch draws itself before its pools grow past these.
+constexpr std::size_t MAX_TRIANGLES = 1 << 16;
+constexpr std::size_t MAX_POOL_FLOATS = 1 << 21;
+
+enum ClipPlane : unsigned {
+    CLIP_NEAR = 1 << 0,   // z >= 0
+    CLIP_FAR = 1 << 1,    // z <= w
+    CLIP_LEFT = 1 << 2,   // x >= -G·w
+    CLIP_RIGHT = 1 << 3,  // x <= G·w
+    CLIP_TOP = 1 << 4,    // y <= G·w
+    CLIP_BOTTOM = 1 << 5, // y >= -G·w
+    CLIP_W = 1 << 6,      // w >= MIN_W
+    CLIP_PLANES = 7,
+    CLIP_INVALID = 1 << 7, // not finite, or absurdly large
+};
+
+float planeDistance(unsigned plane, const float* p) {
+    switch (plane) {
+    case 0:
+        return p[2];
+    case 1:
+        return p[3] - p[2];
+    case 2:
+        return p[0] + GUARD_BAND * p[3];
+    case 3:
+        return GUARD_BAND * p[3] - p[0];
+    case 4:
+        return GUARD_BAND * p[3] - p[1];
+    case 5:
+        return p[1] + GUARD_BAND * p[3];
+    default:
+        return p[3] - MIN_W;
+    }
+}
+
+bool isSane(const float* p) {
+    for (int i = 0; i < 4; ++i) {
+        if (!(std::fabs(p[i]) <= POSITION_LIMIT)) {
+            return false; // also NaN
+        }
+    }
+    return true;
+}
+
+unsigned clipCode(const float* p) {
+    if (!isSane(p)) {
+        return CLIP_INVALID;
+    }
+    unsigned code = 0;
+    for (unsigned plane = 0; plane < CLIP_PLANES; ++plane) {
+        if (!(planeDistance(plane, p) >= 0.0f)) {
+            code |= 1u << plane;
+        }
+    }
+    return code;
+}
+
+// Whether a pre-transformed vertex can be rasterized as it is.
+bool screenVertexInside(const float* p) {
+    return isSane(p) && p[3] > 0.0f && p[2] >= 0.0f && p[2] <= 1.0f &&
+           std::fabs(p[0]) <= SCREEN_LIMIT && std::fabs(p[1]) <= SCREEN_LIMIT;
+}
+
+// The clip-space position a pre-transformed vertex came from, for clipping it. Null when
+// it has no sensible one (1/w not positive).
+bool unproject(const GeometryTarget& t, const VertexOutput& v, VertexOutput& out) {
+    const float* p = v.position;
+    if (!isSane(p) || !(p[3] > 0.0f)) {
+        return false;
+    }
+    out = v;
+    const float w = 1.0f / p[3];
+    const float range = t.maxZ - t.minZ;
+    out.position[0] = ((p[0] - t.x) / t.halfWidth - 1.0f) * w;
+    out.position[1] = (1.0f - (p[1] - t.y) / t.halfHeight) * w;
+    out.position[2] = range != 0.0f ? (p[2] - t.minZ) / range * w : 0.0f;
+    out.position[3] = w;
+    return isSane(out.position);
+}
+
+// The point where the edge from inside vertex a to outside vertex b crosses a plane, computed
+// from the inside end so that a shared edge gives the same point from either triangle.
+void intersect(const VertexOutput& a, float da, const VertexOutput& b, float db,
+               VertexOutput& out) {
+    const float t = da / (da - db);
+    const auto* fa = reinterpret_cast<const float*>(&a);
+    const auto* fb = reinterpret_cast<const float*>(&b);
+    auto* fo = reinterpret_cast<float*>(&out);
+    for (int i = 0; i < VERTEX_OUTPUT_FLOATS; ++i) {
+        fo[i] = fa[i] + t * (fb[i] - fa[i]);
+    }
+}
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) { // b > 0
+    const std::int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { // b > 0
+    const std::int64_t q = a / b;
+    return (a % b != 0 && a > 0) ? q + 1 : q;
+}
+
+std::int32_t snap(float v) {
+    return static_cast<std::int32_t>(std::floor(static_cast<double>(v) * SUBPIXEL + 0.5));
+}
+
+// One edge of a triangle whose interior lies on the positive side:
+// E(P) = dx·(Py − y0) − dy·(Px − x0) − bias >= 0. The bias of 1 (in the products' units)
+// leaves out pixel centres exactly on edges that are neither top nor left edges.
+struct Edge {
+    std::int64_t dx, dy, x0, y0, bias;
+};
+
+Edge makeEdge(std::int32_t xa, std::int32_t ya, std::int32_t xb, std::int32_t yb) {
+    Edge e;
+    e.dx = std::int64_t(xb) - xa;
+    e.dy = std::int64_t(yb) - ya;
+    e.x0 = xa;
+    e.y0 = ya;
+    // With y growing downwards and the interior on the right of the edge's direction, a
+    // left edge runs upwards and a top edge runs exactly horizontally to the right.
+    const bool topLeft = e.dy < 0 || (e.dy == 0 && e.dx > 0);
+    e.bias = topLeft ? 0 : 1;
+    return e;
+}
+
+// Narrows [x0, x1] (pixel columns) to where row py lies on the inner side of e.
+void clampSpan(const Edge& e, std::int64_t py, std::int64_t& x0, std::int64_t& x1) {
+    const std::int64_t c = e.dx * (py * SUBPIXEL - e.y0) + e.dy * e.x0 - e.bias;
+    const std::int64_t step = e.dy * SUBPIXEL; // E decreases by this per pixel to the right
+    if (step < 0) {
+        x0 = std::max(x0, ceilDiv(-c, -step));
+    } else if (step > 0) {
+        x1 = std::min(x1, floorDiv(c, step));
+    } else if (c < 0) {
+        x1 = x0 - 1;
+    }
+}
+
+Plane solvePlane(double x1, double y1, double x2, double y2, double det, float v0, float v1,
+                 float v2) {
+    const double d1 = double(v1) - v0;
+    const double d2 = double(v2) - v0;
+    Plane p;
+    p.a = static_cast<float>((d1 * y2 - d2 * y1) / det);
+    p.b = static_cast<float>((d2 * x1 - d1 * x2) / det);
+    p.c = v0;
+    return p;
+}
+
+} // namespace
+
+void Batch::reset(int targetHeight) {
+    draws.clear();
+    pool_.clear();
+    triangles.clear();
+    points.clear();
+    clears.clear();
+    const auto strips = static_cast<std::size_t>((targetHeight + STRIP_ROWS - 1) / STRIP_ROWS);
+    if (bins_.size() != strips) {
+        bins_.resize(strips);
+    }
+    for (auto& bin : bins_) {
+        bin.clear();
+    }
+}
+
+bool Batch::full() const {
+    return triangles.size() >= MAX_TRIANGLES || points.size() >= MAX_TRIANGLES ||
+           pool_.size() >= MAX_POOL_FLOATS;
+}
+
+std::uint32_t Batch::addDraw(const DrawRecord& draw) {
+    draws.push_back(draw);
+    return static_cast<std::uint32_t>(draws.size() - 1);
+}
+
+void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
+    const int last = std::min(rowMax / STRIP_ROWS, stripCount() - 1);
+    for (int s = rowMin / STRIP_ROWS; s <= last; ++s) {
+        bins_[s].push_back(entry);
+    }
+}
+
+void Batch::addClear(const BatchClear& clear) {
+    if (clear.x0 >= clear.x1 || clear.y0 >= clear.y1) {
+        return;
+    }
+    clears.push_back(clear);
+    bin(KIND_CLEAR | static_cast<std::uint32_t>(clears.size() - 1), clear.y0, clear.y1 - 1);
+}
+
+std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, bool perspective) {
+    const auto offset = static_cast<std::uint32_t>(pool_.size());
+    const float* p = v.position;
+    float screen[4];
+    if (t.preTransformed && screenVertexInside(p)) {
+        std::memcpy(screen, p, sizeof screen);
+    } else {
+        const float w = p[3];
+        screen[0] = t.x + (1.0f + p[0] / w) * t.halfWidth;
+        screen[1] = t.y + (1.0f - p[1] / w) * t.halfHeight;
+        screen[2] = t.minZ + (p[2] / w) * (t.maxZ - t.minZ);
+        screen[3] = 1.0f / w;
+    }
+    pool_.insert(pool_.end(), screen, screen + 4);
+    const auto* f = reinterpret_cast<const float*>(&v);
+    for (int k = 0; k < attributeCount_; ++k) {
+        const float value = f[attributes_[k].source];
+        // Triangles interpolate value/w, to be multiplied back by w per pixel.
+        pool_.push_back(perspective ? value * screen[3] : value);
+    }
+    return offset;
+}
+
+void Batch::emitTriangle(const GeometryTarget& t, std::uint32_t a, std::uint32_t b,
+                         std::uint32_t c) {
+    BatchTriangle tri;
+    const std::uint32_t offsets[3] = {a, b, c};
+    for (int i = 0; i < 3; ++i) {
+        tri.vertex[i] = offsets[i];
+        tri.x[i] = snap(pool_[offsets[i]]);
+        tri.y[i] = snap(pool_[offsets[i] + 1]);
+    }
+    // Twice the signed area; positive when the triangle runs clockwise on screen.
+    const std::int64_t area = (std::int64_t(tri.x[1]) - tri.x[0]) * (tri.y[2] - tri.y[0]) -
+                              (std::int64_t(tri.x[2]) - tri.x[0]) * (tri.y[1] - tri.y[0]);
+    if (area == 0) {
+        return;
+    }
+    if ((t.cull == D3DCULL_CW && area > 0) || (t.cull == D3DCULL_CCW && area < 0)) {
+        return;
+    }
+    if (area < 0) {
+        // Keep vertex 0 as the reference of the planes; only the winding changes.
+        std::swap(tri.x[1], tri.x[2]);
+        std::swap(tri.y[1], tri.y[2]);
+        std::swap(tri.vertex[1], tri.vertex[2]);
+    }
+    const std::int32_t minX = std::min({tri.x[0], tri.x[1], tri.x[2]});
+    const std::int32_t maxX = std::max({tri.x[0], tri.x[1], tri.x[2]});
+    const std::int32_t minY = std::min({tri.y[0], tri.y[1], tri.y[2]});
+    const std::int32_t maxY = std::max({tri.y[0], tri.y[1], tri.y[2]});
+    // Only pixels whose centres lie within the bounds can be covered.
+    const auto colMin = std::max<std::int64_t>(ceilDiv(minX, SUBPIXEL), t.clipX0);
+    const auto colMax = std::min<std::int64_t>(floorDiv(maxX, SUBPIXEL), t.clipX1 - 1);
+    const auto rowMin = std::max<std::int64_t>(ceilDiv(minY, SUBPIXEL), t.clipY0);
+    const auto rowMax = std::min<std::int64_t>(floorDiv(maxY, SUBPIXEL), t.clipY1 - 1);
+    if (colMin > colMax || rowMin > rowMax) {
+        return;
+    }
+    tri.colMin = static_cast<std::int16_t>(colMin);
+    tri.colMax = static_cast<std::int16_t>(colMax);
+    tri.rowMin = static_cast<std::int16_t>(rowMin);
+    tri.rowMax = static_cast<std::int16_t>(rowMax);
+    tri.draw = currentDraw_;
+    triangles.push_back(tri);
+    bin(KIND_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), tri.rowMin, tri.rowMax);
+}
+
+void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
+                        const UINT index[3]) {
+    if (t.preTransformed) {
+        if (screenVertexInside(v[0]->position) && screenVertexInside(v[1]->position) &&
+            screenVertexInside(v[2]->position)) {
+            std::uint32_t o[3];
+            for (int i = 0; i < 3; ++i) {
+                if (projected_[index[i]] == UINT32_MAX) {
+                    projected_[index[i]] = project(t, *v[i], true);
+                }
+                o[i] = projected_[index[i]];
+            }
+            emitTriangle(t, o[0], o[1], o[2]);
+            return;
+        }
+        // Outside the drawable range: back to clip space, clip, and project again.
+        VertexOutput clip[3];
+        for (int i = 0; i < 3; ++i) {
+            if (!unproject(t, *v[i], clip[i])) {
+                return;
+            }
+        }
+        const VertexOutput* c[3] = {&clip[0], &clip[1], &clip[2]};
+        GeometryTarget transformed = t;
+        transformed.preTransformed = false;
+        const UINT none[3] = {UINT32_MAX, UINT32_MAX, UINT32_MAX};
+        addTriangle(transformed, c, none);
+        return;
+    }
+
+    const unsigned codes[3] = {clipCode(v[0]->position), clipCode(v[1]->position),
+                               clipCode(v[2]->position)};
+    if ((codes[0] | codes[1] | codes[2]) & CLIP_INVALID) {
+        return;
+    }
+    if (codes[0] & codes[1] & codes[2]) {
+        return; // wholly outside one plane
+    }
+    const unsigned crossed = codes[0] | codes[1] | codes[2];
+    if (crossed == 0) {
+        std::uint32_t o[3];
+        for (int i = 0; i < 3; ++i) {
+            if (index[i] == UINT32_MAX) {
+                o[i] = project(t, *v[i], true);
+            } else {
+                if (projected_[index[i]] == UINT32_MAX) {
+                    projected_[index[i]] = project(t, *v[i], true);
+                }
+                o[i] = projected_[index[i]];
+            }
+        }
+        emitTriangle(t, o[0], o[1], o[2]);
+        return;
+    }
+
+    // Sutherland-Hodgman against each plane the triangle crosses.
+    constexpr int MAX_POLYGON = 3 + CLIP_PLANES;
+    VertexOutput buffers[2][MAX_POLYGON];
+    int count = 3;
+    for (int i = 0; i < 3; ++i) {
+        buffers[0][i] = *v[i];
+    }
+    int from = 0;
+    for (unsigned plane = 0; plane < CLIP_PLANES && count > 0; ++plane) {
+        if (!(crossed & (1u << plane))) {
+            continue;
+        }
+        const VertexOutput* in = buffers[from];
+        VertexOutput* out = buffers[1 - from];
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            const VertexOutput& a = in[i];
+            const VertexOutput& b = in[(i + 1) % count];
+            const float da = planeDistance(plane, a.position);
+            const float db = planeDistance(plane, b.position);
+            const bool aIn = da >= 0.0f;
+            const bool bIn = db >= 0.0f;
+            if (aIn) {
+                out[n++] = a;
+            }
+            if (aIn != bIn) {
+                if (aIn) {
+                    intersect(a, da, b, db, out[n++]);
+                } else {
+                    intersect(b, db, a, da, out[n++]);
+                }
+            }
+        }
+        count = n;
+        from = 1 - from;
+    }
+    if (count < 3) {
+        return;
+    }
+    std::uint32_t fan[MAX_POLYGON];
+    for (int i = 0; i < count; ++i) {
+        fan[i] = project(t, buffers[from][i], true);
+    }
+    for (int i = 1; i + 1 < count; ++i) {
+        emitTriangle(t, fan[0], fan[i], fan[i + 1]);
+    }
+}
+
+void Batch::addPoint(const GeometryTarget& t, const VertexOutput& v) {
+    const float* p = v.position;
+    if (t.preTransformed) {
+        if (!screenVertexInside(p)) {
+            return;
+        }
+    } else if (clipCode(p) & (CLIP_INVALID | CLIP_NEAR | CLIP_FAR | CLIP_W)) {
+        return; // behind the eye or outside the depth range
+    }
+    const std::uint32_t offset = project(t, v, false);
+    const float x = pool_[offset];
+    const float y = pool_[offset + 1];
+    // The unit square around (x, y) holds exactly one pixel centre under the fill rule: the
+    // nearest, ties going to the lower index.
+    const float column = std::ceil(x - 0.5f);
+    const float row = std::ceil(y - 0.5f);
+    if (!(column >= float(t.clipX0) && column < float(t.clipX1) && row >= float(t.clipY0) &&
+          row < float(t.clipY1))) {
+        pool_.resize(offset);
+        return;
+    }
+    BatchPoint point{static_cast<std::int32_t>(column), static_cast<std::int32_t>(row), offset,
+                     currentDraw_};
+    points.push_back(point);
+    bin(KIND_POINT | static_cast<std::uint32_t>(points.size() - 1), point.y, point.y);
+}
+
+void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMITIVETYPE type,
+                          const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount) {
+    currentDraw_ = draw;
+    attributeCount_ = draws[draw].state.attributeCount;
+    attributes_ = draws[draw].state.attributes;
+    if (type == D3DPT_POINTLIST) {
+        for (UINT i = 0; i < primitiveCount; ++i) {
+            addPoint(t, vertices[i]);
+        }
+        return;
+    }
+    projected_.assign(vertexCount, UINT32_MAX);
+    for (UINT k = 0; k < primitiveCount; ++k) {
+        UINT index[3];
+        switch (type) {
+        case D3DPT_TRIANGLESTRIP:
+            // Odd triangles swap their last two vertices so that all keep one winding.
+            index[0] = k;
+            index[1] = (k & 1) ? k + 2 : k + 1;
+            index[2] = (k & 1) ? k + 1 : k + 2;
+            break;
+        case D3DPT_TRIANGLEFAN:
+            index[0] = 0;
+            index[1] = k + 1;
+            index[2] = k + 2;
+            break;
+        default:
+            index[0] = 3 * k;
+            index[1] = 3 * k + 1;
+            index[2] = 3 * k + 2;
+            break;
+        }
+        const VertexOutput* v[3] = {&vertices[index[0]], &vertices[index[1]], &vertices[index[2]]};
+        addTriangle(t, v, index);
+    }
+}
+
+void Batch::drawStrip(int strip, PixelChunk& chunk) const {
+    const int stripTop = strip * STRIP_ROWS;
+    const int stripBottom = stripTop + STRIP_ROWS - 1;
+    for (const std::uint32_t entry : bins_[strip]) {
+        const std::uint32_t index = entry & ~KIND_MASK;
+        switch (entry & KIND_MASK) {
+        case KIND_CLEAR: {
+            const BatchClear& c = clears[index];
+            const int y0 = std::max(c.y0, stripTop);
+            const int y1 = std::min(c.y1 - 1, stripBottom);
+            for (int y = y0; y <= y1; ++y) {
+                if (c.flags & D3DCLEAR_TARGET) {
+                    auto* row = reinterpret_cast<std::uint32_t*>(
+                        c.target + static_cast<std::ptrdiff_t>(y) * c.targetPitch);
+                    std::fill(row + c.x0, row + c.x1, c.color);
+                }
+                if (c.flags & D3DCLEAR_ZBUFFER) {
+                    std::uint16_t* row =
+                        c.depthBuffer + static_cast<std::ptrdiff_t>(y) * c.depthPitch;
+                    std::fill(row + c.x0, row + c.x1, c.depth);
+                }
+            }
+            break;
+        }
+        case KIND_POINT: {
+            const BatchPoint& pt = points[index];
+            const DrawRecord& draw = draws[pt.draw];
+            const float* v = &pool_[pt.vertex];
+            PrimitivePlanes planes;
+            planes.refX = static_cast<float>(pt.x);
+            planes.refY = static_cast<float>(pt.y);
+            planes.perspective = false;
+            planes.z.c = v[2];
+            planes.invW.c = v[3];
+            for (int k = 0; k < draw.state.attributeCount; ++k) {
+                planes.attribute[k].c = v[4 + k];
+            }
+            if (draw.reference) {
+                shadeSpanReference(draw.state, planes, pt.y, pt.x, pt.x + 1);
+            } else {
+                shadeSpan(draw.state, draw.program, planes, pt.y, pt.x, pt.x + 1, chunk);
+            }
+            break;
+        }
+        default: {
+            const BatchTriangle& tri = triangles[index];
+            const DrawRecord& draw = draws[tri.draw];
+            const float* v0 = &pool_[tri.vertex[0]];
+            const float* v1 = &pool_[tri.vertex[1]];
+            const float* v2 = &pool_[tri.vertex[2]];
+
+            PrimitivePlanes planes;
+            const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
+            const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
+            const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
+            const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
+            const double det = x1 * y2 - x2 * y1;
+            planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
+            planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+            planes.perspective = true;
+            planes.z = solvePlane(x1, y1, x2, y2, det, v0[2], v1[2], v2[2]);
+            planes.invW = solvePlane(x1, y1, x2, y2, det, v0[3], v1[3], v2[3]);
+            for (int k = 0; k < draw.state.attributeCount; ++k) {
+                planes.attribute[k] =
+                    solvePlane(x1, y1, x2, y2, det, v0[4 + k], v1[4 + k], v2[4 + k]);
+            }
+
+            const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
+                                   makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
+                                   makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
+            const int y0 = std::max<int>(tri.rowMin, stripTop);
+            const int y1End = std::min<int>(tri.rowMax, stripBottom);
+            for (int y = y0; y <= y1End; ++y) {
+                std::int64_t left = tri.colMin;
+                std::int64_t right = tri.colMax;
+                for (const Edge& e : edges) {
+                    clampSpan(e, y, left, right);
+                }
+                if (left > right) {
+                    continue;
+                }
+                if (draw.reference) {
+                    shadeSpanReference(draw.state, planes, y, int(left), int(right) + 1);
+                } else {
+                    shadeSpan(draw.state, draw.program, planes, y, int(left), int(right) + 1,
+                              chunk);
+                }
+            }
+            break;
+        }
+        }
+    }
+}
+
+} // namespace tessivane::platform::soft
