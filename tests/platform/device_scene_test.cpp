@@ -1,6 +1,7 @@
 // Whole frames: the shapes of the show's scenes drawn through the device, compared across
 // thread counts and against the per-pixel reference path.
 #include "device_test_support.h"
+#include "platform/surface_memory.h"
 
 #include <cmath>
 
@@ -178,6 +179,196 @@ TEST_F(FogScene, SpecialisedPathsMatchTheReferencePath) {
     soft()->useReferencePixelPath(true);
     draw();
     EXPECT_TRUE(frame() == fast);
+}
+
+// Draws many primitives, each under states picked at random from everything the device
+// draws with: blend factor pairs, stage operations and arguments, formats, filters,
+// addressing, fog modes and sources, depth functions, points and triangles, pre-transformed
+// and transformed.
+void drawStateSweep(IDirect3DDevice9* d, IDirect3DTexture9* const textures[3], std::uint32_t seed) {
+    auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    auto unit = [&next] { return static_cast<float>(next(10001)) / 10000.0f; };
+    struct Vertex {
+        float x, y, z, w;
+        D3DCOLOR diffuse, specular;
+        float u0, v0, u1, v1;
+    };
+    const D3DMATRIX identity = identityMatrix();
+    const D3DMATRIX projection = wFriendlyProjection();
+    const DWORD ops[] = {D3DTOP_SELECTARG1, D3DTOP_SELECTARG2, D3DTOP_MODULATE,
+                         D3DTOP_MODULATE2X, D3DTOP_MODULATE4X, D3DTOP_ADD,
+                         D3DTOP_ADDSIGNED,  D3DTOP_SUBTRACT,   D3DTOP_DISABLE};
+    const DWORD args[] = {D3DTA_DIFFUSE, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTA_TFACTOR,
+                          D3DTA_SPECULAR};
+    d->SetRenderState(D3DRS_LIGHTING, FALSE);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    d->BeginScene();
+    for (int draw = 0; draw < 400; ++draw) {
+        d->SetRenderState(D3DRS_ALPHABLENDENABLE, next(4) != 0);
+        d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ZERO + next(6));
+        d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO + next(6));
+        d->SetRenderState(D3DRS_ZENABLE, next(3) != 0);
+        d->SetRenderState(D3DRS_ZFUNC, D3DCMP_NEVER + next(8));
+        d->SetRenderState(D3DRS_ZWRITEENABLE, next(2));
+        d->SetRenderState(D3DRS_SPECULARENABLE, next(4) == 0);
+        d->SetRenderState(D3DRS_TEXTUREFACTOR, 0x10305070u * (1 + next(5)));
+        d->SetRenderState(D3DRS_FOGENABLE, next(2));
+        d->SetRenderState(D3DRS_FOGTABLEMODE, next(4));
+        d->SetRenderState(D3DRS_FOGDENSITY, floatBits(unit() * 0.5f));
+        d->SetRenderState(D3DRS_FOGSTART, floatBits(unit() * 3.0f));
+        d->SetRenderState(D3DRS_FOGEND, floatBits(3.0f + unit() * 20.0f));
+        d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000u | next(0x1000000));
+        const bool perspective = next(2) != 0;
+        d->SetTransform(D3DTS_PROJECTION, perspective ? &projection : &identity);
+        for (DWORD stage = 0; stage < 3; ++stage) {
+            d->SetTextureStageState(stage, D3DTSS_COLOROP, ops[next(stage == 0 ? 8 : 9)]);
+            d->SetTextureStageState(stage, D3DTSS_COLORARG1, args[next(5)]);
+            d->SetTextureStageState(stage, D3DTSS_COLORARG2, args[next(5)]);
+            d->SetTextureStageState(stage, D3DTSS_ALPHAOP, ops[next(9)]);
+            d->SetTextureStageState(stage, D3DTSS_ALPHAARG1, args[next(5)]);
+            d->SetTextureStageState(stage, D3DTSS_ALPHAARG2, args[next(5)]);
+            d->SetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, next(3));
+            d->SetTexture(stage, next(5) == 0 ? nullptr : textures[next(3)]);
+            const DWORD filter = next(2) ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+            d->SetSamplerState(stage, D3DSAMP_MINFILTER, filter);
+            d->SetSamplerState(stage, D3DSAMP_MAGFILTER, filter);
+            d->SetSamplerState(stage, D3DSAMP_ADDRESSU,
+                               next(2) ? D3DTADDRESS_WRAP : D3DTADDRESS_CLAMP);
+            d->SetSamplerState(stage, D3DSAMP_ADDRESSV,
+                               next(2) ? D3DTADDRESS_WRAP : D3DTADDRESS_CLAMP);
+        }
+        d->SetTextureStageState(3, D3DTSS_COLOROP, D3DTOP_DISABLE);
+
+        const bool screen = next(2) != 0;
+        const bool points = next(5) == 0;
+        Vertex v[3];
+        const float cx = unit() * 700.0f - 30.0f;
+        const float cy = unit() * 540.0f - 30.0f;
+        for (Vertex& vertex : v) {
+            const float x = cx + (unit() - 0.5f) * 160.0f;
+            const float y = cy + (unit() - 0.5f) * 160.0f;
+            if (screen) {
+                vertex.x = x;
+                vertex.y = y;
+                vertex.z = unit();
+                vertex.w = 0.2f + unit();
+            } else if (perspective) {
+                // View depth 1.5..25, some of it in front of the near plane (depth 1).
+                const float depth = 0.5f + unit() * 24.5f;
+                vertex.x = (x / 320.0f - 1.0f) * depth;
+                vertex.y = (1.0f - y / 240.0f) * depth;
+                vertex.z = depth;
+            } else {
+                // Clip space as it is; z a little outside 0..1 now and then.
+                vertex.x = x / 320.0f - 1.0f;
+                vertex.y = 1.0f - y / 240.0f;
+                vertex.z = unit() * 1.2f - 0.1f;
+            }
+            vertex.diffuse = next(0x10000) * 0x10001u ^ next(0x10000);
+            vertex.specular = next(0x10000) * 0x10001u ^ next(0x10000);
+            vertex.u0 = unit() * 3.0f - 1.0f;
+            vertex.v0 = unit() * 3.0f - 1.0f;
+            vertex.u1 = unit();
+            vertex.v1 = unit();
+        }
+        if (screen) {
+            d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2);
+            d->DrawPrimitiveUP(points ? D3DPT_POINTLIST : D3DPT_TRIANGLELIST, points ? 3 : 1, v,
+                               sizeof(Vertex));
+        } else {
+            struct Transformed {
+                float x, y, z;
+                D3DCOLOR diffuse, specular;
+                float u0, v0, u1, v1;
+            } t[3];
+            for (int i = 0; i < 3; ++i) {
+                t[i] = {v[i].x,  v[i].y,  v[i].z,  v[i].diffuse, v[i].specular,
+                        v[i].u0, v[i].v0, v[i].u1, v[i].v1};
+            }
+            d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2);
+            d->DrawPrimitiveUP(points ? D3DPT_POINTLIST : D3DPT_TRIANGLELIST, points ? 3 : 1, t,
+                               sizeof(Transformed));
+        }
+    }
+    for (DWORD stage = 0; stage < 3; ++stage) {
+        d->SetTexture(stage, nullptr);
+    }
+    d->EndScene();
+}
+
+class StateSweep : public DeviceTest {
+protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        create(2);
+        std::uint32_t seed = 99;
+        auto texels = [&seed](int count) {
+            std::vector<std::uint32_t> t(count);
+            for (std::uint32_t& texel : t) {
+                seed = seed * 1664525u + 1013904223u;
+                texel = seed;
+            }
+            return t;
+        };
+        textures[0] = texture(16, 16, D3DFMT_L8, texels(256));
+        textures[1] = texture(8, 4, D3DFMT_X8R8G8B8, texels(32));
+        textures[2] = texture(4, 16, D3DFMT_A8R8G8B8, texels(64));
+    }
+    void TearDown() override {
+        for (IDirect3DTexture9* t : textures) {
+            t->Release();
+        }
+        DeviceTest::TearDown();
+    }
+
+    std::vector<std::uint32_t> render(bool reference, std::uint32_t seed) {
+        soft()->useReferencePixelPath(reference);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF404040, 1.0f, 0);
+        drawStateSweep(device, textures, seed);
+        return frame();
+    }
+
+    IDirect3DTexture9* textures[3] = {};
+};
+
+TEST_F(StateSweep, SpecialisedPathsMatchTheReferencePathOnTheBackBuffer) {
+    for (const std::uint32_t seed : {1u, 2u, 3u}) {
+        const std::vector<std::uint32_t> fast = render(false, seed);
+        if (seed == 1) {
+            dump("state-sweep");
+        }
+        EXPECT_TRUE(render(true, seed) == fast) << "seed " << seed;
+    }
+}
+
+TEST_F(StateSweep, SpecialisedPathsMatchTheReferencePathOnAnAlphaTarget) {
+    IDirect3DTexture9* targetTexture = nullptr;
+    ASSERT_EQ(device->CreateTexture(256, 256, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
+                                    D3DPOOL_DEFAULT, &targetTexture, nullptr),
+              D3D_OK);
+    IDirect3DSurface9* target = nullptr;
+    targetTexture->GetSurfaceLevel(0, &target);
+    ASSERT_EQ(device->SetRenderTarget(0, target), D3D_OK);
+    auto contents = [&](bool reference) {
+        soft()->useReferencePixelPath(reference);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x80404040, 1.0f, 0);
+        drawStateSweep(device, textures, 5);
+        const detail::SurfaceMemory m = detail::cpuSurface(target)->memory();
+        return std::vector<std::uint8_t>(m.bits, m.bits + m.pitch * m.height);
+    };
+    const std::vector<std::uint8_t> fast = contents(false);
+    EXPECT_TRUE(contents(true) == fast);
+    // Alpha was written, not forced opaque.
+    bool translucent = false;
+    for (std::size_t i = 3; i < fast.size(); i += 4) {
+        translucent = translucent || fast[i] != 0xFF;
+    }
+    EXPECT_TRUE(translucent);
+    target->Release();
+    targetTexture->Release();
 }
 
 } // namespace
