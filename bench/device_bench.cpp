@@ -6,7 +6,6 @@
 #include "platform/window.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -142,9 +141,9 @@ static void BM_FillTexturedBlendedFogged(benchmark::State& state) {
         const float far = near + 3.0f;
         const float hx = far * 0.6f, hy = far * 0.45f;
         const D3DCOLOR color = 0x80FFFFFF;
-        const TexturedVertex quad[6] = {
-            {-hx, -hy, near, color, 0, 2}, {hx, -hy, near, color, 2, 2}, {-hx, hy, far, color, 0, 0},
-            {hx, -hy, near, color, 2, 2},  {hx, hy, far, color, 2, 0},   {-hx, hy, far, color, 0, 0}};
+        const TexturedVertex quad[6] = {{-hx, -hy, near, color, 0, 2}, {hx, -hy, near, color, 2, 2},
+                                        {-hx, hy, far, color, 0, 0},   {hx, -hy, near, color, 2, 2},
+                                        {hx, hy, far, color, 2, 0},    {-hx, hy, far, color, 0, 0}};
         layers.insert(layers.end(), quad, quad + 6);
     }
     IDirect3DVertexBuffer9* buffer =
@@ -180,8 +179,8 @@ static void BM_FillTexturedBlendedFogged(benchmark::State& state) {
         d->EndScene();
         d->Present(nullptr, nullptr, nullptr, nullptr);
     }
-    state.counters["pixels"] = benchmark::Counter(640.0 * 480.0 * LAYERS,
-                                                  benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["pixels"] =
+        benchmark::Counter(640.0 * 480.0 * LAYERS, benchmark::Counter::kIsIterationInvariantRate);
     d->SetStreamSource(0, nullptr, 0, 0);
     d->SetTexture(0, nullptr);
     buffer->Release();
@@ -212,17 +211,18 @@ static void BM_SmallTriangles(benchmark::State& state) {
     };
     for (int i = 0; i < COUNT; ++i) {
         const float depth = 5.0f + 10.0f * unit();
-        // A pixel is about depth / 265 units wide here; legs of 4 pixels.
+        // A pixel is depth / (320 · 1.81066) = depth / 579.4 units wide here; legs of 4
+        // pixels.
         const float x = (unit() * 2.0f - 1.0f) * depth / 1.81066f;
         const float y = (unit() * 2.0f - 1.0f) * depth / 2.41421f;
-        const float leg = 4.0f * depth / 265.0f;
+        const float leg = 4.0f * depth / 579.4f;
         const D3DCOLOR c = 0xFF000000u | (seed & 0xFFFFFF);
         triangles.push_back({x, y, depth, c});
         triangles.push_back({x + leg, y, depth, c ^ 0x00FF00});
         triangles.push_back({x, y + leg, depth + 0.1f, c ^ 0xFF0000});
     }
-    IDirect3DVertexBuffer9* buffer = makeBuffer(
-        d, triangles.data(), static_cast<UINT>(triangles.size() * sizeof(ColorVertex)));
+    IDirect3DVertexBuffer9* buffer =
+        makeBuffer(d, triangles.data(), static_cast<UINT>(triangles.size() * sizeof(ColorVertex)));
     const D3DMATRIX world = identity();
     const D3DMATRIX proj = projection();
     d->SetTransform(D3DTS_WORLD, &world);

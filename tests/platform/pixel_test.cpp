@@ -2,6 +2,7 @@
 // the rounding to 8 bits. Points are used to probe exact texture coordinates: a point carries
 // its vertex's values unchanged to the one pixel it lights.
 #include "device_test_support.h"
+#include "platform/soft/pixel_state.h"
 
 #include <cmath>
 
@@ -262,6 +263,18 @@ TEST_F(Pixels, ScreenQuadOnPixelCornersSamplesTexelCorners) {
             EXPECT_EQ(red(pixel(300 + i, 100 + j)), int(texels[j * 4 + i]));
         }
     }
+}
+
+TEST(FogFactor, FollowsTheExponentialClosely) {
+    for (float x = -87.0f; x < 0.0f; x += 0.0173f) { // above that, floats are denormal
+        const double exact = std::exp(double(x));
+        EXPECT_NEAR(soft::expNonPositive(x), exact, exact * 3e-7) << x;
+    }
+    EXPECT_EQ(soft::expNonPositive(0.0f), 1.0f);
+    EXPECT_EQ(soft::expNonPositive(-0.0f), 1.0f);
+    EXPECT_EQ(soft::expNonPositive(5.0f), 1.0f);
+    EXPECT_EQ(soft::expNonPositive(-200.0f), 0.0f);
+    EXPECT_EQ(soft::expNonPositive(std::nanf("")), 0.0f);
 }
 
 class Fog : public Pixels {

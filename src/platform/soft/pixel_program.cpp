@@ -5,6 +5,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessivane::platform::soft {
 
 namespace {
@@ -32,21 +36,27 @@ inline bool passes(std::uint16_t pixel, std::uint16_t stored) {
     }
 }
 
+// Depth (and the pixel offsets from the primitive's reference point) for every covered
+// pixel; keeps those that pass the test.
 template <DWORD FUNC, bool WRITE>
-void depthTest(const PixelState& s, const PrimitivePlanes& p, float zRow, int y, int x0, int x1,
-               PixelChunk& c) {
-    std::uint16_t* row = s.depth + static_cast<std::ptrdiff_t>(y) * s.depthPitch;
+void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c) {
     int n = 0;
-    for (int x = x0; x < x1; ++x) {
+    for (int k = 0; k < c.count; ++k) {
+        const int x = c.x[k];
+        const int y = c.y[k];
         const float fx = static_cast<float>(x) - p.refX;
-        const float z = planeAt(zRow, p.z, fx);
+        const float fy = static_cast<float>(y) - p.refY;
+        const float z = planeAt(planeRow(p.z, fy), p.z, fx);
         const std::uint16_t q = toDepth16(z);
-        if (passes<FUNC>(q, row[x])) {
+        std::uint16_t& stored = s.depth[static_cast<std::ptrdiff_t>(y) * s.depthPitch + x];
+        if (passes<FUNC>(q, stored)) {
             if constexpr (WRITE) {
-                row[x] = q;
+                stored = q;
             }
             c.x[n] = x;
+            c.y[n] = y;
             c.fx[n] = fx;
+            c.fy[n] = fy;
             c.z[n] = z;
             ++n;
         }
@@ -54,16 +64,14 @@ void depthTest(const PixelState& s, const PrimitivePlanes& p, float zRow, int y,
     c.count = n;
 }
 
-void noDepthTest(const PixelState&, const PrimitivePlanes& p, float zRow, int, int x0, int x1,
-                 PixelChunk& c) {
-    int n = 0;
-    for (int x = x0; x < x1; ++x, ++n) {
-        const float fx = static_cast<float>(x) - p.refX;
-        c.x[n] = x;
-        c.fx[n] = fx;
-        c.z[n] = planeAt(zRow, p.z, fx);
+void noDepthTest(const PixelState&, const PrimitivePlanes& p, PixelChunk& c) {
+    for (int k = 0; k < c.count; ++k) {
+        const float fx = static_cast<float>(c.x[k]) - p.refX;
+        const float fy = static_cast<float>(c.y[k]) - p.refY;
+        c.fx[k] = fx;
+        c.fy[k] = fy;
+        c.z[k] = planeAt(planeRow(p.z, fy), p.z, fx);
     }
-    c.count = n;
 }
 
 template <DWORD FUNC>
@@ -106,32 +114,42 @@ inline int address(int i, int size) {
     }
 }
 
-template <D3DFORMAT FORMAT>
-inline void loadTexel(const TextureView& t, int i, int j, float out[4]) {
-    const std::uint8_t* row = t.bits + static_cast<std::ptrdiff_t>(j) * t.pitch;
-    if constexpr (FORMAT == D3DFMT_L8) {
-        const float l = UNORM8_TO_FLOAT[row[i]];
-        out[0] = l;
-    } else {
-        const std::uint32_t p = reinterpret_cast<const std::uint32_t*>(row)[i];
-        out[0] = UNORM8_TO_FLOAT[(p >> 16) & 0xFF];
-        out[1] = UNORM8_TO_FLOAT[(p >> 8) & 0xFF];
-        out[2] = UNORM8_TO_FLOAT[p & 0xFF];
-        if constexpr (FORMAT == D3DFMT_A8R8G8B8) {
-            out[3] = UNORM8_TO_FLOAT[p >> 24];
-        }
-    }
+// Four lanes of float or int, one per channel of a 32-bit texel or pixel in its memory order
+// (B, G, R, A). Lane by lane the arithmetic is the scalar arithmetic of the reference path.
+using Vec4 = float __attribute__((vector_size(16)));
+using Int4 = std::int32_t __attribute__((vector_size(16)));
+
+// The four bytes of p, lowest first, as floats 0..255.
+inline Vec4 bytesOf(std::uint32_t p) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero);
+    return reinterpret_cast<Vec4>(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero)));
+#else
+    const Int4 lanes = {
+        static_cast<std::int32_t>(p & 0xFF), static_cast<std::int32_t>((p >> 8) & 0xFF),
+        static_cast<std::int32_t>((p >> 16) & 0xFF), static_cast<std::int32_t>(p >> 24)};
+    return __builtin_convertvector(lanes, Vec4);
+#endif
 }
 
-// Channels the format carries in its texels; the rest read 1 (alpha) or repeat L.
-template <D3DFORMAT FORMAT>
-constexpr int STORED_CHANNELS = FORMAT == D3DFMT_L8         ? 1
-                                : FORMAT == D3DFMT_X8R8G8B8 ? 3
-                                                            : 4;
+inline std::uint32_t texel32(const TextureView& t, int i, int j) {
+    return reinterpret_cast<const std::uint32_t*>(t.bits +
+                                                  static_cast<std::ptrdiff_t>(j) * t.pitch)[i];
+}
+
+inline std::uint32_t texel8(const TextureView& t, int i, int j) {
+    return t.bits[static_cast<std::ptrdiff_t>(j) * t.pitch + i];
+}
+
+// floor(x) for |x| <= 2^23 (see limitTexelCoordinate), where every integer is a float.
+inline int floorToInt(float x) {
+    const int i = static_cast<int>(x);
+    return x < static_cast<float>(i) ? i - 1 : i;
+}
 
 template <D3DFORMAT FORMAT, Filter FILTER, Address AU, Address AV>
 void sampleOp(const PixelOp& op, const PixelState& s, PixelChunk& c) {
-    constexpr int N = STORED_CHANNELS<FORMAT>;
     const TextureView& t = s.stages[op.stage].texture;
     const float width = static_cast<float>(t.width);
     const float height = static_cast<float>(t.height);
@@ -139,51 +157,60 @@ void sampleOp(const PixelOp& op, const PixelState& s, PixelChunk& c) {
     const float* v = c.coord[op.stage][1];
     float(*out)[CHUNK] = c.reg[REG_TEX0 + op.stage];
     for (int k = 0; k < c.count; ++k) {
-        float value[4];
+        float r, g, b, a = 1.0f; // formats without alpha read opaque
         if constexpr (FILTER == Filter::Point) {
             // The nearest texel centre: texel i spans u·size in [i, i + 1).
-            const int i = address<AU>(
-                static_cast<int>(std::floor(limitTexelCoordinate(u[k] * width))), t.width);
-            const int j = address<AV>(
-                static_cast<int>(std::floor(limitTexelCoordinate(v[k] * height))), t.height);
-            loadTexel<FORMAT>(t, i, j, value);
+            const int i = address<AU>(floorToInt(limitTexelCoordinate(u[k] * width)), t.width);
+            const int j = address<AV>(floorToInt(limitTexelCoordinate(v[k] * height)), t.height);
+            if constexpr (FORMAT == D3DFMT_L8) {
+                r = g = b = UNORM8_TO_FLOAT[texel8(t, i, j)];
+            } else {
+                const std::uint32_t p = texel32(t, i, j);
+                r = UNORM8_TO_FLOAT[(p >> 16) & 0xFF];
+                g = UNORM8_TO_FLOAT[(p >> 8) & 0xFF];
+                b = UNORM8_TO_FLOAT[p & 0xFF];
+                if constexpr (FORMAT == D3DFMT_A8R8G8B8) {
+                    a = UNORM8_TO_FLOAT[p >> 24];
+                }
+            }
         } else {
             // Texel centres sit at (i + 0.5) / size.
             const float x = limitTexelCoordinate(u[k] * width - 0.5f);
             const float y = limitTexelCoordinate(v[k] * height - 0.5f);
-            const float fx0 = std::floor(x);
-            const float fy0 = std::floor(y);
-            const float a = x - fx0;
-            const float b = y - fy0;
-            const int i0 = static_cast<int>(fx0);
-            const int j0 = static_cast<int>(fy0);
+            const int i0 = floorToInt(x);
+            const int j0 = floorToInt(y);
+            const float fa = x - static_cast<float>(i0);
+            const float fb = y - static_cast<float>(j0);
             const int ia = address<AU>(i0, t.width);
             const int ib = address<AU>(i0 + 1, t.width);
             const int ja = address<AV>(j0, t.height);
             const int jb = address<AV>(j0 + 1, t.height);
-            float t00[4], t10[4], t01[4], t11[4];
-            loadTexel<FORMAT>(t, ia, ja, t00);
-            loadTexel<FORMAT>(t, ib, ja, t10);
-            loadTexel<FORMAT>(t, ia, jb, t01);
-            loadTexel<FORMAT>(t, ib, jb, t11);
-            const float w00 = (1.0f - a) * (1.0f - b);
-            const float w10 = a * (1.0f - b);
-            const float w01 = (1.0f - a) * b;
-            const float w11 = a * b;
-            for (int ch = 0; ch < N; ++ch) {
-                value[ch] = w00 * t00[ch] + w10 * t10[ch] + w01 * t01[ch] + w11 * t11[ch];
+            const float w00 = (1.0f - fa) * (1.0f - fb);
+            const float w10 = fa * (1.0f - fb);
+            const float w01 = (1.0f - fa) * fb;
+            const float w11 = fa * fb;
+            // The weighted sum of the texels' bytes, divided by 255 once.
+            if constexpr (FORMAT == D3DFMT_L8) {
+                r = g = b = (w00 * float(texel8(t, ia, ja)) + w10 * float(texel8(t, ib, ja)) +
+                             w01 * float(texel8(t, ia, jb)) + w11 * float(texel8(t, ib, jb))) /
+                            255.0f;
+            } else {
+                const Vec4 sum =
+                    (w00 * bytesOf(texel32(t, ia, ja)) + w10 * bytesOf(texel32(t, ib, ja)) +
+                     w01 * bytesOf(texel32(t, ia, jb)) + w11 * bytesOf(texel32(t, ib, jb))) /
+                    255.0f;
+                b = sum[0];
+                g = sum[1];
+                r = sum[2];
+                if constexpr (FORMAT == D3DFMT_A8R8G8B8) {
+                    a = sum[3];
+                }
             }
         }
-        if constexpr (N == 1) {
-            out[0][k] = value[0];
-            out[1][k] = value[0];
-            out[2][k] = value[0];
-        } else {
-            out[0][k] = value[0];
-            out[1][k] = value[1];
-            out[2][k] = value[2];
-        }
-        out[3][k] = N == 4 ? value[3] : 1.0f;
+        out[0][k] = r;
+        out[1][k] = g;
+        out[2][k] = b;
+        out[3][k] = a;
     }
 }
 
@@ -322,51 +349,67 @@ PixelOp::Run chooseFog(const PixelState& s) {
 
 // ---- Blending and writing
 
+// A blend factor for the four lanes of a source in memory order (B, G, R, A).
 template <DWORD FACTOR>
-inline float blendFactor(const float src[4], int channel) {
+inline Vec4 blendFactor(Vec4 src) {
     if constexpr (FACTOR == D3DBLEND_ZERO) {
-        return 0.0f;
+        return Vec4{0.0f, 0.0f, 0.0f, 0.0f};
     } else if constexpr (FACTOR == D3DBLEND_ONE) {
-        return 1.0f;
+        return Vec4{1.0f, 1.0f, 1.0f, 1.0f};
     } else if constexpr (FACTOR == D3DBLEND_SRCCOLOR) {
-        return src[channel];
+        return src;
     } else if constexpr (FACTOR == D3DBLEND_INVSRCCOLOR) {
-        return 1.0f - src[channel];
+        return 1.0f - src;
     } else if constexpr (FACTOR == D3DBLEND_SRCALPHA) {
-        return src[3];
+        return Vec4{src[3], src[3], src[3], src[3]};
     } else {
         static_assert(FACTOR == D3DBLEND_INVSRCALPHA);
-        return 1.0f - src[3];
+        const float f = 1.0f - src[3];
+        return Vec4{f, f, f, f};
     }
 }
 
+// The four lanes, each in 0.5..255.5, truncated to bytes, lane 0 lowest.
+inline std::uint32_t packBytes(Vec4 v) {
+#if defined(__SSE2__)
+    const __m128i q = _mm_cvttps_epi32(reinterpret_cast<__m128>(v));
+    const __m128i words = _mm_packs_epi32(q, q);
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+#else
+    const Int4 q = __builtin_convertvector(v, Int4);
+    return static_cast<std::uint32_t>(q[3]) << 24 | static_cast<std::uint32_t>(q[2]) << 16 |
+           static_cast<std::uint32_t>(q[1]) << 8 | static_cast<std::uint32_t>(q[0]);
+#endif
+}
+
+// saturate() on each lane.
+inline Vec4 saturate4(Vec4 v) {
+    const Vec4 zero = {0.0f, 0.0f, 0.0f, 0.0f};
+    const Vec4 one = {1.0f, 1.0f, 1.0f, 1.0f};
+    return v > zero ? (v < one ? v : one) : zero;
+}
+
 template <bool BLEND, DWORD SRC, DWORD DST, bool ALPHA_TARGET>
-void writeOp(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg, int y) {
-    auto* row =
-        reinterpret_cast<std::uint32_t*>(s.target + static_cast<std::ptrdiff_t>(y) * s.targetPitch);
+void writeOp(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg) {
     const float* r = c.reg[colorReg][0];
     const float* g = c.reg[colorReg][1];
     const float* b = c.reg[colorReg][2];
     const float* a = c.reg[alphaReg][3];
     for (int k = 0; k < c.count; ++k) {
-        const float src[4] = {saturate(r[k]), saturate(g[k]), saturate(b[k]), saturate(a[k])};
-        float out[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        std::uint32_t& pixel = reinterpret_cast<std::uint32_t*>(
+            s.target + static_cast<std::ptrdiff_t>(c.y[k]) * s.targetPitch)[c.x[k]];
+        const Vec4 src = saturate4(Vec4{b[k], g[k], r[k], a[k]});
+        Vec4 out = src;
         if constexpr (BLEND) {
-            const std::uint32_t d = row[c.x[k]];
-            const float dst[4] = {UNORM8_TO_FLOAT[(d >> 16) & 0xFF],
-                                  UNORM8_TO_FLOAT[(d >> 8) & 0xFF], UNORM8_TO_FLOAT[d & 0xFF],
-                                  ALPHA_TARGET ? UNORM8_TO_FLOAT[d >> 24] : 1.0f};
-            for (int ch = 0; ch < (ALPHA_TARGET ? 4 : 3); ++ch) {
-                out[ch] = src[ch] * blendFactor<SRC>(src, ch) + dst[ch] * blendFactor<DST>(src, ch);
+            Vec4 dst = bytesOf(pixel) / 255.0f;
+            if constexpr (!ALPHA_TARGET) {
+                dst[3] = 1.0f; // no alpha stored: it reads opaque
             }
-        } else {
-            for (int ch = 0; ch < 4; ++ch) {
-                out[ch] = src[ch];
-            }
+            out = src * blendFactor<SRC>(src) + dst * blendFactor<DST>(src);
         }
-        const std::uint32_t alpha = ALPHA_TARGET ? toUnorm8(out[3]) : 0xFFu;
-        row[c.x[k]] =
-            alpha << 24 | toUnorm8(out[0]) << 16 | toUnorm8(out[1]) << 8 | toUnorm8(out[2]);
+        // floor(c · 255 + 0.5) of each clamped channel.
+        const std::uint32_t packed = packBytes(saturate4(out) * 255.0f + 0.5f);
+        pixel = ALPHA_TARGET ? packed : packed | 0xFF000000u;
     }
 }
 
@@ -468,49 +511,36 @@ PixelProgram compilePixelProgram(const PixelState& s) {
     return program;
 }
 
-void shadeSpan(const PixelState& s, const PixelProgram& program, const PrimitivePlanes& p, int y,
-               int x0, int x1, PixelChunk& c) {
-    const float fy = static_cast<float>(y) - p.refY;
-    const float zRow = planeRow(p.z, fy);
-    const float wRow = planeRow(p.invW, fy);
-    float attributeRow[MAX_ATTRIBUTES];
-    float* destination[MAX_ATTRIBUTES];
-    for (int k = 0; k < s.attributeCount; ++k) {
-        attributeRow[k] = planeRow(p.attribute[k], fy);
-        const AttributeSlot& slot = s.attributes[k];
-        destination[k] = slot.coordinate ? c.coord[slot.index][slot.component]
-                                         : c.reg[slot.index][slot.component];
+void shadeChunk(const PixelState& s, const PixelProgram& program, const PrimitivePlanes& p,
+                PixelChunk& c) {
+    program.depth(s, p, c);
+    const int n = c.count;
+    if (n == 0) {
+        return;
     }
-    for (int start = x0; start < x1; start += CHUNK) {
-        const int end = x1 - start > CHUNK ? start + CHUNK : x1;
-        program.depth(s, p, zRow, y, start, end, c);
-        const int n = c.count;
-        if (n == 0) {
-            continue;
-        }
-        for (int k = 0; k < n; ++k) {
-            c.w[k] = 1.0f / planeAt(wRow, p.invW, c.fx[k]);
-        }
-        for (int a = 0; a < s.attributeCount; ++a) {
-            const float row = attributeRow[a];
-            const float slope = p.attribute[a].a;
-            float* d = destination[a];
-            if (p.perspective) {
-                for (int k = 0; k < n; ++k) {
-                    d[k] = (row + slope * c.fx[k]) * c.w[k];
-                }
-            } else {
-                for (int k = 0; k < n; ++k) {
-                    d[k] = row + slope * c.fx[k];
-                }
+    for (int k = 0; k < n; ++k) {
+        c.w[k] = 1.0f / planeAt(planeRow(p.invW, c.fy[k]), p.invW, c.fx[k]);
+    }
+    for (int a = 0; a < s.attributeCount; ++a) {
+        const Plane plane = p.attribute[a];
+        const AttributeSlot& slot = s.attributes[a];
+        float* d = slot.coordinate ? c.coord[slot.index][slot.component]
+                                   : c.reg[slot.index][slot.component];
+        if (p.perspective) {
+            for (int k = 0; k < n; ++k) {
+                d[k] = ((plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k]) * c.w[k];
+            }
+        } else {
+            for (int k = 0; k < n; ++k) {
+                d[k] = (plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k];
             }
         }
-        for (int i = 0; i < program.opCount; ++i) {
-            const PixelOp& op = program.ops[i];
-            op.run(op, s, c);
-        }
-        program.write(s, c, program.colorReg, program.alphaReg, y);
     }
+    for (int i = 0; i < program.opCount; ++i) {
+        const PixelOp& op = program.ops[i];
+        op.run(op, s, c);
+    }
+    program.write(s, c, program.colorReg, program.alphaReg);
 }
 
 } // namespace tessivane::platform::soft

@@ -14,11 +14,13 @@ namespace tessivane::platform::soft {
 // Pixels shaded together.
 inline constexpr int CHUNK = 64;
 
-// Per-thread scratch for the pixels of one row of one primitive.
+// Per-thread scratch for up to CHUNK covered pixels of one primitive, from any of its rows.
 struct alignas(64) PixelChunk {
-    int count = 0; // pixels that passed the depth test
+    int count = 0; // pixels covered; after the depth test, those that passed
     std::int32_t x[CHUNK];
+    std::int32_t y[CHUNK];
     float fx[CHUNK]; // x − refX of the primitive
+    float fy[CHUNK]; // y − refY
     float z[CHUNK];
     float w[CHUNK];
     float coord[MAX_STAGES][2][CHUNK];
@@ -37,9 +39,8 @@ struct PixelOp {
 inline constexpr int MAX_PIXEL_OPS = 3 * MAX_STAGES + 3;
 
 struct PixelProgram {
-    using Depth = void (*)(const PixelState&, const PrimitivePlanes&, float zRow, int y, int x0,
-                           int x1, PixelChunk&);
-    using Write = void (*)(const PixelState&, const PixelChunk&, int colorReg, int alphaReg, int y);
+    using Depth = void (*)(const PixelState&, const PrimitivePlanes&, PixelChunk&);
+    using Write = void (*)(const PixelState&, const PixelChunk&, int colorReg, int alphaReg);
 
     Depth depth = nullptr; // tests (and writes) depth; keeps the pixels that pass
     PixelOp ops[MAX_PIXEL_OPS];
@@ -51,10 +52,9 @@ struct PixelProgram {
 
 PixelProgram compilePixelProgram(const PixelState& state);
 
-// Shades pixels x0 <= x < x1 of row y, all of them inside the primitive and the clip
-// rectangle.
-void shadeSpan(const PixelState& state, const PixelProgram& program, const PrimitivePlanes& planes,
-               int y, int x0, int x1, PixelChunk& chunk);
+// Shades the chunk's pixels, all of them inside the primitive and the clip rectangle.
+void shadeChunk(const PixelState& state, const PixelProgram& program, const PrimitivePlanes& planes,
+                PixelChunk& chunk);
 
 // The same, one pixel at a time, every state looked up as it goes: the plain reading of the
 // rules that the specialised paths must match byte for byte.

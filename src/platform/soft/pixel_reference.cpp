@@ -38,51 +38,58 @@ int addressTexel(Address mode, int i, int size) {
     return i < 0 ? 0 : (i > size - 1 ? size - 1 : i);
 }
 
-// A texel expanded to RGBA: L8 repeats its luminance, X8R8G8B8 has no alpha (reads 1).
-void texelAt(const TextureView& t, int i, int j, float out[4]) {
+// A texel's bytes as R, G, B, A: L8 repeats its luminance, X8R8G8B8 has no alpha (255).
+void texelBytes(const TextureView& t, int i, int j, float out[4]) {
     const std::uint8_t* row = t.bits + static_cast<std::ptrdiff_t>(j) * t.pitch;
     if (t.format == D3DFMT_L8) {
-        out[0] = out[1] = out[2] = UNORM8_TO_FLOAT[row[i]];
-        out[3] = 1.0f;
+        out[0] = out[1] = out[2] = row[i];
+        out[3] = 255.0f;
         return;
     }
     std::uint32_t p;
     std::memcpy(&p, row + 4 * i, sizeof p);
-    out[0] = UNORM8_TO_FLOAT[(p >> 16) & 0xFF];
-    out[1] = UNORM8_TO_FLOAT[(p >> 8) & 0xFF];
-    out[2] = UNORM8_TO_FLOAT[p & 0xFF];
-    out[3] = t.format == D3DFMT_A8R8G8B8 ? UNORM8_TO_FLOAT[p >> 24] : 1.0f;
+    out[0] = float((p >> 16) & 0xFF);
+    out[1] = float((p >> 8) & 0xFF);
+    out[2] = float(p & 0xFF);
+    out[3] = t.format == D3DFMT_A8R8G8B8 ? float(p >> 24) : 255.0f;
 }
 
+// Bytes become values in 0..1 by dividing by 255. A bilinear sample is the weighted sum of the
+// four texels' bytes, divided once.
 void sample(const StageSetup& st, float u, float v, float out[4]) {
     const TextureView& t = st.texture;
     const float width = static_cast<float>(t.width);
     const float height = static_cast<float>(t.height);
+    float bytes[4];
     if (st.filter == Filter::Point) {
         const int i = static_cast<int>(std::floor(limitTexelCoordinate(u * width)));
         const int j = static_cast<int>(std::floor(limitTexelCoordinate(v * height)));
-        texelAt(t, addressTexel(st.addressU, i, t.width), addressTexel(st.addressV, j, t.height),
-                out);
-        return;
-    }
-    const float x = limitTexelCoordinate(u * width - 0.5f);
-    const float y = limitTexelCoordinate(v * height - 0.5f);
-    const int i0 = static_cast<int>(std::floor(x));
-    const int j0 = static_cast<int>(std::floor(y));
-    const float a = x - std::floor(x);
-    const float b = y - std::floor(y);
-    float t00[4], t10[4], t01[4], t11[4];
-    const int ia = addressTexel(st.addressU, i0, t.width);
-    const int ib = addressTexel(st.addressU, i0 + 1, t.width);
-    const int ja = addressTexel(st.addressV, j0, t.height);
-    const int jb = addressTexel(st.addressV, j0 + 1, t.height);
-    texelAt(t, ia, ja, t00);
-    texelAt(t, ib, ja, t10);
-    texelAt(t, ia, jb, t01);
-    texelAt(t, ib, jb, t11);
-    for (int ch = 0; ch < 4; ++ch) {
-        out[ch] = (1.0f - a) * (1.0f - b) * t00[ch] + a * (1.0f - b) * t10[ch] +
-                  (1.0f - a) * b * t01[ch] + a * b * t11[ch];
+        texelBytes(t, addressTexel(st.addressU, i, t.width), addressTexel(st.addressV, j, t.height),
+                   bytes);
+        for (int ch = 0; ch < 4; ++ch) {
+            out[ch] = bytes[ch] / 255.0f;
+        }
+    } else {
+        const float x = limitTexelCoordinate(u * width - 0.5f);
+        const float y = limitTexelCoordinate(v * height - 0.5f);
+        const int i0 = static_cast<int>(std::floor(x));
+        const int j0 = static_cast<int>(std::floor(y));
+        const float a = x - std::floor(x);
+        const float b = y - std::floor(y);
+        float t00[4], t10[4], t01[4], t11[4];
+        const int ia = addressTexel(st.addressU, i0, t.width);
+        const int ib = addressTexel(st.addressU, i0 + 1, t.width);
+        const int ja = addressTexel(st.addressV, j0, t.height);
+        const int jb = addressTexel(st.addressV, j0 + 1, t.height);
+        texelBytes(t, ia, ja, t00);
+        texelBytes(t, ib, ja, t10);
+        texelBytes(t, ia, jb, t01);
+        texelBytes(t, ib, jb, t11);
+        for (int ch = 0; ch < 4; ++ch) {
+            out[ch] = ((1.0f - a) * (1.0f - b) * t00[ch] + a * (1.0f - b) * t10[ch] +
+                       (1.0f - a) * b * t01[ch] + a * b * t11[ch]) /
+                      255.0f;
+        }
     }
     if (t.format != D3DFMT_A8R8G8B8) {
         out[3] = 1.0f;

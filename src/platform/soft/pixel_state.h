@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace tessivane::platform::soft {
 
@@ -103,14 +104,15 @@ struct PixelState {
 
 // value(x, y) = (c + b·(y − refY)) + a·(x − refX), evaluated in that order, in float.
 struct Plane {
-    float a = 0, b = 0, c = 0;
+    float a, b, c;
 };
 
 // The interpolation of one primitive. For triangles the attribute planes carry value / w and
 // are perspective-corrected per pixel; for points every plane is flat and taken as it is.
+// Only the draw's attributeCount planes are set.
 struct PrimitivePlanes {
-    float refX = 0, refY = 0;
-    bool perspective = true;
+    float refX, refY;
+    bool perspective;
     Plane z;
     Plane invW;
     Plane attribute[MAX_ATTRIBUTES];
@@ -153,19 +155,44 @@ inline float limitTexelCoordinate(float x) {
     return x < LIMIT ? x : LIMIT;
 }
 
+// e^x for x <= 0, to within a few parts in 10^8, the same on every machine: built from
+// additions and multiplications only (the C library's exp may differ by machine in its last
+// bit). Positive x gives 1 and NaN 0, which is all the fog factor needs after clamping.
+inline float expNonPositive(float x) {
+    if (!(x < 0.0f)) {
+        return x >= 0.0f ? 1.0f : 0.0f;
+    }
+    if (!(x > -104.0f)) {
+        return 0.0f; // below the smallest float
+    }
+    // x = k·ln 2 + r with |r| <= ln 2 / 2; e^r from its series to r^8, then scaled by 2^k.
+    const double y = static_cast<double>(x) * 1.4426950408889634;
+    const double k = -static_cast<double>(static_cast<int>(0.5 - y));
+    const double r = static_cast<double>(x) - k * 0.6931471805599453;
+    const double series =
+        1.0 +
+        r * (1.0 + r * (1.0 / 2 +
+                        r * (1.0 / 6 +
+                             r * (1.0 / 24 +
+                                  r * (1.0 / 120 +
+                                       r * (1.0 / 720 + r * (1.0 / 5040 + r * (1.0 / 40320))))))));
+    const std::uint64_t bits = static_cast<std::uint64_t>(1023 + static_cast<int>(k)) << 52;
+    double scale;
+    std::memcpy(&scale, &bits, sizeof scale);
+    return static_cast<float>(series * scale);
+}
+
 // The fog factor f at distance d: 1 leaves the colour alone, 0 is all fog colour.
 template <DWORD MODE>
 inline float fogFactorOf(float d, float density, float start, float end) {
-    float f;
     if constexpr (MODE == D3DFOG_EXP) {
-        f = std::exp(-(d * density));
+        return expNonPositive(-(d * density));
     } else if constexpr (MODE == D3DFOG_EXP2) {
         const float t = d * density;
-        f = std::exp(-(t * t));
+        return expNonPositive(-(t * t));
     } else {
-        f = (end - d) / (end - start);
+        return saturate((end - d) / (end - start));
     }
-    return saturate(f);
 }
 
 inline float planeRow(const Plane& p, float fy) {

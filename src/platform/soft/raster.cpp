@@ -29,9 +29,10 @@ constexpr std::uint32_t KIND_POINT = 1u << 30;
 constexpr std::uint32_t KIND_CLEAR = 2u << 30;
 constexpr std::uint32_t KIND_MASK = 3u << 30;
 
-// A batch draws itself before its pools grow past these.
-constexpr std::size_t MAX_TRIANGLES = 1 << 16;
-constexpr std::size_t MAX_POOL_FLOATS = 1 << 21;
+// A batch is drawn once it holds this much, while what it holds is still in the cache (about
+// half a megabyte of vertices).
+constexpr std::size_t MAX_TRIANGLES = 1 << 12;
+constexpr std::size_t MAX_POOL_FLOATS = 1 << 17;
 
 enum ClipPlane : unsigned {
     CLIP_NEAR = 1 << 0,   // z >= 0
@@ -77,13 +78,13 @@ unsigned clipCode(const float* p) {
     if (!isSane(p)) {
         return CLIP_INVALID;
     }
-    unsigned code = 0;
-    for (unsigned plane = 0; plane < CLIP_PLANES; ++plane) {
-        if (!(planeDistance(plane, p) >= 0.0f)) {
-            code |= 1u << plane;
-        }
-    }
-    return code;
+    const float x = p[0], y = p[1], z = p[2], w = p[3];
+    const float guard = GUARD_BAND * w;
+    // Each test as the clipper's plane distance >= 0 (see planeDistance).
+    return (z >= 0.0f ? 0u : CLIP_NEAR) | (w - z >= 0.0f ? 0u : CLIP_FAR) |
+           (x + guard >= 0.0f ? 0u : CLIP_LEFT) | (guard - x >= 0.0f ? 0u : CLIP_RIGHT) |
+           (guard - y >= 0.0f ? 0u : CLIP_TOP) | (y + guard >= 0.0f ? 0u : CLIP_BOTTOM) |
+           (w - MIN_W >= 0.0f ? 0u : CLIP_W);
 }
 
 // Whether a pre-transformed vertex can be rasterized as it is.
@@ -169,16 +170,21 @@ void clampSpan(const Edge& e, std::int64_t py, std::int64_t& x0, std::int64_t& x
     }
 }
 
-Plane solvePlane(double x1, double y1, double x2, double y2, double det, float v0, float v1,
+// The plane through three values at the snapped vertices; invDet = 1 / (x1·y2 − x2·y1).
+Plane solvePlane(double x1, double y1, double x2, double y2, double invDet, float v0, float v1,
                  float v2) {
     const double d1 = double(v1) - v0;
     const double d2 = double(v2) - v0;
     Plane p;
-    p.a = static_cast<float>((d1 * y2 - d2 * y1) / det);
-    p.b = static_cast<float>((d2 * x1 - d1 * x2) / det);
+    p.a = static_cast<float>((d1 * y2 - d2 * y1) * invDet);
+    p.b = static_cast<float>((d2 * x1 - d1 * x2) * invDet);
     p.c = v0;
     return p;
 }
+
+// Triangles at most this many pixels wide find their spans by stepping the edge functions
+// across the bounding box, cheaper than the divisions that wider ones use.
+constexpr int NARROW = 16;
 
 } // namespace
 
@@ -235,12 +241,14 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
         screen[2] = t.minZ + (p[2] / w) * (t.maxZ - t.minZ);
         screen[3] = 1.0f / w;
     }
-    pool_.insert(pool_.end(), screen, screen + 4);
+    pool_.resize(pool_.size() + 4 + attributeCount_);
+    float* out = pool_.data() + offset;
+    std::memcpy(out, screen, sizeof screen);
     const auto* f = reinterpret_cast<const float*>(&v);
     for (int k = 0; k < attributeCount_; ++k) {
         const float value = f[attributes_[k].source];
         // Triangles interpolate value/w, to be multiplied back by w per pixel.
-        pool_.push_back(perspective ? value * screen[3] : value);
+        out[4 + k] = perspective ? value * screen[3] : value;
     }
     return offset;
 }
@@ -489,15 +497,18 @@ void Batch::drawStrip(int strip, PixelChunk& chunk) const {
             planes.refX = static_cast<float>(pt.x);
             planes.refY = static_cast<float>(pt.y);
             planes.perspective = false;
-            planes.z.c = v[2];
-            planes.invW.c = v[3];
+            planes.z = Plane{0.0f, 0.0f, v[2]};
+            planes.invW = Plane{0.0f, 0.0f, v[3]};
             for (int k = 0; k < draw.state.attributeCount; ++k) {
-                planes.attribute[k].c = v[4 + k];
+                planes.attribute[k] = Plane{0.0f, 0.0f, v[4 + k]};
             }
             if (draw.reference) {
                 shadeSpanReference(draw.state, planes, pt.y, pt.x, pt.x + 1);
             } else {
-                shadeSpan(draw.state, draw.program, planes, pt.y, pt.x, pt.x + 1, chunk);
+                chunk.x[0] = pt.x;
+                chunk.y[0] = pt.y;
+                chunk.count = 1;
+                shadeChunk(draw.state, draw.program, planes, chunk);
             }
             break;
         }
@@ -513,15 +524,15 @@ void Batch::drawStrip(int strip, PixelChunk& chunk) const {
             const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
             const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
             const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
-            const double det = x1 * y2 - x2 * y1;
+            const double invDet = 1.0 / (x1 * y2 - x2 * y1);
             planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
             planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
             planes.perspective = true;
-            planes.z = solvePlane(x1, y1, x2, y2, det, v0[2], v1[2], v2[2]);
-            planes.invW = solvePlane(x1, y1, x2, y2, det, v0[3], v1[3], v2[3]);
+            planes.z = solvePlane(x1, y1, x2, y2, invDet, v0[2], v1[2], v2[2]);
+            planes.invW = solvePlane(x1, y1, x2, y2, invDet, v0[3], v1[3], v2[3]);
             for (int k = 0; k < draw.state.attributeCount; ++k) {
                 planes.attribute[k] =
-                    solvePlane(x1, y1, x2, y2, det, v0[4 + k], v1[4 + k], v2[4 + k]);
+                    solvePlane(x1, y1, x2, y2, invDet, v0[4 + k], v1[4 + k], v2[4 + k]);
             }
 
             const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
@@ -529,21 +540,67 @@ void Batch::drawStrip(int strip, PixelChunk& chunk) const {
                                    makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
             const int y0 = std::max<int>(tri.rowMin, stripTop);
             const int y1End = std::min<int>(tri.rowMax, stripBottom);
+            const bool narrow = tri.colMax - tri.colMin < NARROW;
+            int covered = 0;
+            // For narrow triangles: each edge function at the bounding box's left column, and
+            // its change per row and per column.
+            std::int64_t rowValue[3] = {}, perRow[3] = {}, perColumn[3] = {};
+            if (narrow) {
+                for (int i = 0; i < 3; ++i) {
+                    const Edge& e = edges[i];
+                    rowValue[i] = e.dx * (std::int64_t(y0) * SUBPIXEL - e.y0) -
+                                  e.dy * (std::int64_t(tri.colMin) * SUBPIXEL - e.x0) - e.bias;
+                    perRow[i] = e.dx * SUBPIXEL;
+                    perColumn[i] = -e.dy * SUBPIXEL;
+                }
+            }
             for (int y = y0; y <= y1End; ++y) {
                 std::int64_t left = tri.colMin;
                 std::int64_t right = tri.colMax;
-                for (const Edge& e : edges) {
-                    clampSpan(e, y, left, right);
+                if (narrow) {
+                    // Spans of a triangle are contiguous: the first and last covered columns.
+                    std::int64_t e0 = rowValue[0], e1 = rowValue[1], e2 = rowValue[2];
+                    std::int64_t first = right + 1, last = left - 1;
+                    for (std::int64_t x = left; x <= right; ++x) {
+                        if ((e0 | e1 | e2) >= 0) {
+                            first = std::min(first, x);
+                            last = x;
+                        }
+                        e0 += perColumn[0];
+                        e1 += perColumn[1];
+                        e2 += perColumn[2];
+                    }
+                    left = first;
+                    right = last;
+                    for (int i = 0; i < 3; ++i) {
+                        rowValue[i] += perRow[i];
+                    }
+                } else {
+                    for (const Edge& e : edges) {
+                        clampSpan(e, y, left, right);
+                    }
                 }
                 if (left > right) {
                     continue;
                 }
                 if (draw.reference) {
                     shadeSpanReference(draw.state, planes, y, int(left), int(right) + 1);
-                } else {
-                    shadeSpan(draw.state, draw.program, planes, y, int(left), int(right) + 1,
-                              chunk);
+                    continue;
                 }
+                // Pixels of several rows are shaded together, CHUNK at a time.
+                for (auto x = static_cast<int>(left); x <= right; ++x) {
+                    chunk.x[covered] = x;
+                    chunk.y[covered] = y;
+                    if (++covered == CHUNK) {
+                        chunk.count = covered;
+                        shadeChunk(draw.state, draw.program, planes, chunk);
+                        covered = 0;
+                    }
+                }
+            }
+            if (covered > 0) {
+                chunk.count = covered;
+                shadeChunk(draw.state, draw.program, planes, chunk);
             }
             break;
         }
