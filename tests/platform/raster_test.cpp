@@ -263,5 +263,33 @@ TEST_F(Raster, TextureCoordinatesArePerspectiveCorrect) {
     t->Release();
 }
 
+TEST_F(Raster, LongStripsDrawLikeTheirTriangles) {
+    // A zigzag strip of 5001 triangles is drawn in pieces; it must give the same picture as
+    // the same triangles listed one by one, odd ones with their last two vertices swapped.
+    std::vector<ColorScreenVertex> strip;
+    for (int i = 0; i < 5003; ++i) {
+        const float x = 20.0f + 0.12f * i;
+        const float y = (i & 1) ? 300.0f : 40.0f + 0.05f * i;
+        strip.push_back({x, y, 0.5f, 1.0f, 0xFF000000u | (0x010203u * (i % 80))});
+    }
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    device->SetFVF(COLOR_SCREEN_FVF);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 5001, strip.data(), sizeof strip[0]),
+              D3D_OK);
+    const std::vector<std::uint32_t> fromStrip = frame();
+
+    std::vector<ColorScreenVertex> list;
+    for (int k = 0; k < 5001; ++k) {
+        list.push_back(strip[k]);
+        list.push_back(strip[(k & 1) ? k + 2 : k + 1]);
+        list.push_back(strip[(k & 1) ? k + 1 : k + 2]);
+    }
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, BLACK, 1.0f, 0);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 5001, list.data(), sizeof list[0]),
+              D3D_OK);
+    EXPECT_TRUE(frame() == fromStrip);
+    EXPECT_FALSE(litPixels().empty());
+}
+
 } // namespace
 } // namespace tessivane::platform::testing

@@ -14,6 +14,8 @@ namespace {
 
 // The largest primitive count a single draw may ask for.
 constexpr UINT MAX_PRIMITIVES = 0xFFFFF;
+// Draws are processed this many primitives at a time (even, for strips).
+constexpr UINT DRAW_PIECE = 2048;
 
 bool isValidDepthFormat(D3DFORMAT format) {
     return format == D3DFMT_D16 || format == D3DFMT_D16_LOCKABLE;
@@ -558,16 +560,34 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
     if ((vertexCount - 1) * stride + layout.size > available) {
         return invalid("a draw reading past the end of its vertex buffer");
     }
-    try {
-        vertices_.resize(static_cast<std::size_t>(vertexCount));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    runFixedFunction(vertexSetup_, data, stride, static_cast<UINT>(vertexCount), vertices_.data());
-    batch_.addPrimitives(recordIndex_, geometry_, type, vertices_.data(),
-                         static_cast<UINT>(vertexCount), primitiveCount);
-    if (batch_.full()) {
-        finishPendingDraws();
+    // Large draws go in pieces, each rasterized while it is still in cache if it fills the
+    // queue. Strips are cut at even primitives so that every triangle keeps its winding; a
+    // fan shares its first vertex and goes whole.
+    const UINT piece = type == D3DPT_TRIANGLEFAN ? primitiveCount : DRAW_PIECE;
+    for (UINT first = 0; first < primitiveCount; first += piece) {
+        const UINT count = std::min(piece, primitiveCount - first);
+        UINT firstVertex = first;
+        UINT pieceVertices = count;
+        if (type == D3DPT_TRIANGLELIST) {
+            firstVertex = 3 * first;
+            pieceVertices = 3 * count;
+        } else if (type != D3DPT_POINTLIST) {
+            pieceVertices = count + 2;
+        }
+        try {
+            vertices_.resize(pieceVertices);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        runFixedFunction(vertexSetup_, data + static_cast<std::size_t>(firstVertex) * stride,
+                         stride, pieceVertices, vertices_.data());
+        if (!recordQueued_) {
+            prepareDraw(layout); // the queue was drawn: the record goes in again
+        }
+        batch_.addPrimitives(recordIndex_, geometry_, type, vertices_.data(), pieceVertices, count);
+        if (batch_.full()) {
+            finishPendingDraws();
+        }
     }
     return D3D_OK;
 }
