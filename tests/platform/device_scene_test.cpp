@@ -371,5 +371,163 @@ TEST_F(StateSweep, SpecialisedPathsMatchTheReferencePathOnAnAlphaTarget) {
     targetTexture->Release();
 }
 
+struct SurfaceVertex { // D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1
+    float x, y, z;
+    float nx, ny, nz;
+    D3DCOLOR diffuse;
+    float u, v;
+};
+static_assert(sizeof(SurfaceVertex) == 36);
+
+// A frame in the manner of the off-screen scene: a lit, textured sphere drawn into a 256x256
+// target, then stretched over the back buffer with a clip-space quad and bilinear filtering.
+class OffScreenScene : public DeviceTest {
+protected:
+    void build() {
+        std::vector<std::uint32_t> texels(256 * 256);
+        for (int i = 0; i < 256; ++i) {
+            for (int j = 0; j < 256; ++j) {
+                texels[i * 256 + j] = 0xFF000000u | static_cast<std::uint32_t>(
+                                                        ((i * 64) % 256) << 16 | ((i + j) % 256) |
+                                                        ((i ^ j) % 256) << 8);
+            }
+        }
+        surfaceTexture = texture(256, 256, D3DFMT_A8R8G8B8, texels);
+        ASSERT_EQ(device->CreateTexture(256, 256, 0, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8,
+                                        D3DPOOL_DEFAULT, &sceneTexture, nullptr),
+                  D3D_OK);
+        sceneTexture->GetSurfaceLevel(0, &sceneSurface);
+        // A sphere of radius 1.5 as a triangle list.
+        constexpr int RINGS = 24, SEGMENTS = 32;
+        auto point = [](int ring, int segment) {
+            const double theta = 3.14159265358979 * ring / RINGS;
+            const double phi = 2 * 3.14159265358979 * segment / SEGMENTS;
+            const float nx = float(std::sin(theta) * std::cos(phi));
+            const float ny = float(std::cos(theta));
+            const float nz = float(std::sin(theta) * std::sin(phi));
+            return SurfaceVertex{1.5f * nx,  1.5f * ny,          1.5f * nz,         nx, ny, nz,
+                                 0xFFFFFFFF, (nx + 1.0f) * 0.5f, (ny + 1.0f) * 0.5f};
+        };
+        for (int r = 0; r < RINGS; ++r) {
+            for (int g = 0; g < SEGMENTS; ++g) {
+                const SurfaceVertex a = point(r, g), b = point(r, g + 1);
+                const SurfaceVertex c = point(r + 1, g), d = point(r + 1, g + 1);
+                sphere.insert(sphere.end(), {a, b, c, b, d, c});
+            }
+        }
+    }
+    void TearDown() override {
+        if (sceneSurface != nullptr) {
+            sceneSurface->Release();
+        }
+        if (sceneTexture != nullptr) {
+            sceneTexture->Release();
+        }
+        if (surfaceTexture != nullptr) {
+            surfaceTexture->Release();
+        }
+        DeviceTest::TearDown();
+    }
+
+    void draw() {
+        IDirect3DDevice9* d = device;
+        D3DMATRIX world = identityMatrix();
+        world._11 = world._33 = 0.8f; // a turn about y
+        world._13 = 0.6f;
+        world._31 = -0.6f;
+        D3DMATRIX view = identityMatrix();
+        view._43 = 5.0f;
+        const D3DMATRIX projection = wFriendlyProjection();
+        d->SetTransform(D3DTS_WORLD, &world);
+        d->SetTransform(D3DTS_VIEW, &view);
+        d->SetTransform(D3DTS_PROJECTION, &projection);
+        D3DLIGHT9 light{};
+        light.Type = D3DLIGHT_DIRECTIONAL;
+        light.Diffuse = D3DCOLORVALUE{1, 1, 1, 0};
+        light.Direction = D3DVECTOR{0.577f, 0.577f, 0.577f};
+        d->SetLight(0, &light);
+        d->LightEnable(0, TRUE);
+        for (DWORD s = 0; s < 4; ++s) {
+            d->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+            d->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+            d->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+            d->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+        }
+        d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        IDirect3DSurface9* backBuffer = nullptr;
+        d->GetRenderTarget(0, &backBuffer);
+        d->BeginScene();
+        // The surface pass: lit, but its colour is the texture's alone.
+        d->SetRenderTarget(0, sceneSurface);
+        d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        d->SetRenderState(D3DRS_LIGHTING, TRUE);
+        d->SetTexture(0, surfaceTexture);
+        d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        d->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+        d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+        d->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
+        d->SetFVF(0x152);
+        d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(sphere.size() / 3), sphere.data(),
+                           sizeof(SurfaceVertex));
+        d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+        d->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+        // The composite: the target stretched over the back buffer, the surface's brightness
+        // modulating the stretched copy of itself as a second stage.
+        d->SetRenderTarget(0, backBuffer);
+        d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        d->SetTexture(0, sceneTexture);
+        d->SetTexture(1, sceneTexture);
+        d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
+        d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_CURRENT);
+        d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_TEXTURE);
+        const QuadVertex quad[4] = {
+            {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}, {-1, -1, 0, 0, 1}, {1, -1, 0, 1, 1}};
+        const D3DMATRIX identity = identityMatrix();
+        d->SetTransform(D3DTS_WORLD, &identity);
+        d->SetTransform(D3DTS_VIEW, &identity);
+        d->SetTransform(D3DTS_PROJECTION, &identity);
+        d->SetFVF(QUAD_FVF);
+        d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(QuadVertex));
+        d->SetTexture(0, nullptr);
+        d->SetTexture(1, nullptr);
+        d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        d->EndScene();
+        d->Present(nullptr, nullptr, nullptr, nullptr);
+        backBuffer->Release();
+    }
+
+    IDirect3DTexture9* surfaceTexture = nullptr;
+    IDirect3DTexture9* sceneTexture = nullptr;
+    IDirect3DSurface9* sceneSurface = nullptr;
+    std::vector<SurfaceVertex> sphere;
+};
+
+TEST_F(OffScreenScene, IsTheSameBytesOnOneThreadAndOnManyAndOnTheReferencePath) {
+    create(1);
+    build();
+    draw();
+    dump("off-screen-scene");
+    const std::vector<std::uint32_t> single = frame();
+    // The sphere reached the screen, brighter where the copy was added.
+    EXPECT_NE(pixel(320, 240), 0xFF000000u);
+    EXPECT_EQ(pixel(5, 5), 0xFF000000u);
+    soft()->useReferencePixelPath(true);
+    draw();
+    EXPECT_TRUE(frame() == single);
+    sceneSurface->Release();
+    sceneTexture->Release();
+    surfaceTexture->Release();
+    sceneSurface = nullptr;
+    sceneTexture = surfaceTexture = nullptr;
+    sphere.clear();
+    releaseDevice();
+
+    create(4);
+    build();
+    draw();
+    EXPECT_TRUE(frame() == single);
+}
+
 } // namespace
 } // namespace tessivane::platform::testing

@@ -95,6 +95,7 @@ protected:
     void TearDown() override {
         releaseDevice();
         shutdownPlatform();
+        window = nullptr;
     }
 
     // A headless 640x480 reference device drawing with the given number of threads.
