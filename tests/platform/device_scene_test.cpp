@@ -105,7 +105,7 @@ protected:
             seed = seed * 214013u + 2531011u;
             return static_cast<int>((seed >> 16) & 0x7FFF);
         };
-        for (int i = 0; i < 3000; ++i) {
+        for (int i = 0; i < 10096; ++i) { // the show's count: more than one queue's worth
             dust.push_back({next() * 0.00061037019f - 10, next() * 0.00061037019f - 10,
                             next() * 0.00030518509f - 5, 0, 0, 0, 0x88999999});
         }

@@ -90,12 +90,13 @@ SoftDevice::SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETE
     if (parameters.EnableAutoDepthStencil) {
         depth_.assign(static_cast<std::size_t>(width_) * height_, 0xFFFF);
     }
-    batch_.reset(height_);
+    batches_[0].reset(height_);
+    batches_[1].reset(height_);
     owner_->AddRef();
 }
 
 SoftDevice::~SoftDevice() {
-    discardPendingDraws();
+    finishPendingDraws();
     for (SoftTexture*& texture : textures_) {
         if (texture != nullptr) {
             texture->Release();
@@ -119,26 +120,47 @@ SoftDevice::~SoftDevice() {
 
 void SoftDevice::drawStripJob(void* device, unsigned strip, unsigned worker) {
     auto* self = static_cast<SoftDevice*>(device);
-    self->batch_.drawStrip(static_cast<int>(strip), self->chunks_[worker]);
+    self->batches_[self->current_ ^ 1].drawStrip(static_cast<int>(strip), self->chunks_[worker]);
+}
+
+void SoftDevice::submitPendingDraws() {
+    waitForSubmittedDraws();
+    if (batch().empty() && batch().draws.empty()) {
+        return;
+    }
+    const int height = renderTarget_->height();
+    current_ ^= 1;
+    batch().reset(height);
+    recordQueued_ = false;
+    const Batch& full = batches_[current_ ^ 1];
+    if (full.empty()) {
+        // Only set-up and no primitives: nothing to draw.
+        for (IUnknown* resource : held_[current_ ^ 1]) {
+            resource->Release();
+        }
+        held_[current_ ^ 1].clear();
+        return;
+    }
+    workers_.start(static_cast<unsigned>(full.stripCount()), drawStripJob, this);
+    submitted_ = true;
+}
+
+void SoftDevice::waitForSubmittedDraws() {
+    if (!submitted_) {
+        return;
+    }
+    workers_.wait();
+    submitted_ = false;
+    std::vector<IUnknown*>& held = held_[current_ ^ 1];
+    for (IUnknown* resource : held) {
+        resource->Release();
+    }
+    held.clear();
 }
 
 void SoftDevice::finishPendingDraws() {
-    if (batch_.empty() && batch_.draws.empty()) {
-        return;
-    }
-    if (!batch_.empty()) {
-        workers_.run(static_cast<unsigned>(batch_.stripCount()), drawStripJob, this);
-    }
-    discardPendingDraws();
-}
-
-void SoftDevice::discardPendingDraws() {
-    batch_.reset(renderTarget_ != nullptr ? renderTarget_->height() : height_);
-    for (IUnknown* resource : held_) {
-        resource->Release();
-    }
-    held_.clear();
-    recordQueued_ = false;
+    submitPendingDraws();
+    waitForSubmittedDraws();
 }
 
 const std::uint32_t* SoftDevice::backBufferPixels() {
@@ -185,7 +207,7 @@ HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
         clear.y0 = y1;
         clear.x1 = x2;
         clear.y1 = y2;
-        batch_.addClear(clear);
+        batch().addClear(clear);
     };
     if (count == 0) {
         add(vx1, vy1, vx2, vy2);
@@ -304,7 +326,7 @@ HRESULT SoftDevice::SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* 
         surface->AddRef();
         renderTarget_->Release();
         renderTarget_ = surface;
-        batch_.reset(surface->height());
+        batch().reset(surface->height());
     }
     // A new target brings a viewport covering all of it.
     viewport_ = D3DVIEWPORT9{
@@ -505,12 +527,12 @@ const char* SoftDevice::prepareDraw(VertexLayout& layout) {
     }
     layout = vertexSetup_.layout;
     if (!recordQueued_) {
-        recordIndex_ = batch_.addDraw(record_);
+        recordIndex_ = batch().addDraw(record_);
         // The textures must outlive the queued draws that sample them.
         for (int i = 0; i < record_.state.stageCount; ++i) {
             if (record_.state.stages[i].sample) {
                 textures_[i]->AddRef();
-                held_.push_back(textures_[i]);
+                held_[current_].push_back(textures_[i]);
             }
         }
         recordQueued_ = true;
@@ -584,9 +606,10 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
         if (!recordQueued_) {
             prepareDraw(layout); // the queue was drawn: the record goes in again
         }
-        batch_.addPrimitives(recordIndex_, geometry_, type, vertices_.data(), pieceVertices, count);
-        if (batch_.full()) {
-            finishPendingDraws();
+        batch().addPrimitives(recordIndex_, geometry_, type, vertices_.data(), pieceVertices,
+                              count);
+        if (batch().full()) {
+            submitPendingDraws();
         }
     }
     return D3D_OK;

@@ -3,7 +3,8 @@
 // with a 16-bit depth buffer and hands each finished frame to its window.
 //
 // Draws are queued and rasterized together, on every render thread, when something needs
-// their result: a present, a change of render target, a lock of a texture, or a full queue.
+// their result: a present, a change of render target, a lock of a texture. A full queue goes
+// to the helper threads while the calling thread fills the next.
 #pragma once
 
 #include "platform/d3d9.h"
@@ -94,7 +95,12 @@ private:
     const char* prepareDraw(VertexLayout& layout);
     HRESULT draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
                  std::uint64_t available, UINT stride);
-    void discardPendingDraws();
+    // Hands the queue to the helper threads and starts a new one, so that the calling thread
+    // can go on transforming while they rasterize. Queues are drawn strictly in order.
+    void submitPendingDraws();
+    // Waits until the submitted queue is drawn, lending this thread to it.
+    void waitForSubmittedDraws();
+    Batch& batch() { return batches_[current_]; }
     static void drawStripJob(void* device, unsigned strip, unsigned worker);
 
     DeviceLinkPtr link_;
@@ -126,8 +132,10 @@ private:
 
     WorkerPool workers_;
     std::vector<PixelChunk> chunks_; // one per worker
-    Batch batch_;
-    std::vector<IUnknown*> held_; // textures that queued draws read
+    Batch batches_[2];               // the one being filled and the one being drawn
+    std::vector<IUnknown*> held_[2]; // per queue: the textures its draws read
+    int current_ = 0;                // the queue being filled
+    bool submitted_ = false;         // the other queue is being drawn
     std::vector<VertexOutput> vertices_;
 };
 

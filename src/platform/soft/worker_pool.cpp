@@ -42,28 +42,32 @@ void WorkerPool::work(unsigned worker) {
 }
 
 void WorkerPool::run(unsigned count, Job job, void* context) {
-    if (count == 0) {
-        return;
-    }
-    if (helpers_.empty() || count == 1) {
-        for (unsigned i = 0; i < count; ++i) {
-            job(context, i, 0);
-        }
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        job_ = job;
-        context_ = context;
-        count_ = count;
-        next_.store(0, std::memory_order_relaxed);
+    start(count, job, context);
+    wait();
+}
+
+void WorkerPool::start(unsigned count, Job job, void* context) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_ = job;
+    context_ = context;
+    count_ = count;
+    next_.store(0, std::memory_order_relaxed);
+    started_ = true;
+    if (!helpers_.empty() && count > 0) {
         busy_ = static_cast<unsigned>(helpers_.size());
         ++generation_;
+        wake_.notify_all();
     }
-    wake_.notify_all();
+}
+
+void WorkerPool::wait() {
+    if (!started_) {
+        return;
+    }
     work(0);
     std::unique_lock<std::mutex> lock(mutex_);
     finished_.wait(lock, [this] { return busy_ == 0; });
+    started_ = false;
 }
 
 void WorkerPool::helperLoop(unsigned worker) {

@@ -27,6 +27,11 @@ public:
     // returns when all have finished. worker (0 = the calling thread) tells which scratch a
     // job may use: no two jobs run on the same worker at once.
     void run(unsigned count, Job job, void* context);
+    // The same in two halves: start hands the jobs to the helper threads and returns at once;
+    // wait lends the calling thread to whatever jobs are left and returns when all are done.
+    // Without helpers the jobs all run in wait. One run at a time.
+    void start(unsigned count, Job job, void* context);
+    void wait();
 
 private:
     void helperLoop(unsigned worker);
@@ -43,6 +48,7 @@ private:
     Job job_ = nullptr;
     void* context_ = nullptr;
     unsigned count_ = 0;
+    bool started_ = false; // a run was started and not yet waited for
     std::atomic<unsigned> next_{0};
 };
 
