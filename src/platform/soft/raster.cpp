@@ -133,8 +133,11 @@ std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { // b > 0
     return (a % b != 0 && a > 0) ? q + 1 : q;
 }
 
+// round(v · 256), halves upwards; |v| stays far below 2^31 / 256 inside the guard band.
 std::int32_t snap(float v) {
-    return static_cast<std::int32_t>(std::floor(static_cast<double>(v) * SUBPIXEL + 0.5));
+    const double scaled = static_cast<double>(v) * SUBPIXEL + 0.5;
+    const auto i = static_cast<std::int32_t>(scaled);
+    return scaled < static_cast<double>(i) ? i - 1 : i;
 }
 
 // One edge of a triangle whose interior lies on the positive side:
@@ -235,14 +238,14 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     if (t.preTransformed && screenVertexInside(p)) {
         std::memcpy(screen, p, sizeof screen);
     } else {
-        const float w = p[3];
-        screen[0] = t.x + (1.0f + p[0] / w) * t.halfWidth;
-        screen[1] = t.y + (1.0f - p[1] / w) * t.halfHeight;
-        screen[2] = t.minZ + (p[2] / w) * (t.maxZ - t.minZ);
-        screen[3] = 1.0f / w;
+        // Divided by w through one reciprocal (exact when w = 1).
+        const float invW = 1.0f / p[3];
+        screen[0] = t.x + (1.0f + p[0] * invW) * t.halfWidth;
+        screen[1] = t.y + (1.0f - p[1] * invW) * t.halfHeight;
+        screen[2] = t.minZ + (p[2] * invW) * (t.maxZ - t.minZ);
+        screen[3] = invW;
     }
-    pool_.resize(pool_.size() + 4 + attributeCount_);
-    float* out = pool_.data() + offset;
+    float* out = pool_.append(4 + static_cast<std::size_t>(attributeCount_));
     std::memcpy(out, screen, sizeof screen);
     const auto* f = reinterpret_cast<const float*>(&v);
     for (int k = 0; k < attributeCount_; ++k) {
@@ -328,8 +331,10 @@ void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
         return;
     }
 
-    const unsigned codes[3] = {clipCode(v[0]->position), clipCode(v[1]->position),
-                               clipCode(v[2]->position)};
+    unsigned codes[3];
+    for (int i = 0; i < 3; ++i) {
+        codes[i] = index[i] == UINT32_MAX ? clipCode(v[i]->position) : codes_[index[i]];
+    }
     if ((codes[0] | codes[1] | codes[2]) & CLIP_INVALID) {
         return;
     }
@@ -419,7 +424,7 @@ void Batch::addPoint(const GeometryTarget& t, const VertexOutput& v) {
     const float row = std::ceil(y - 0.5f);
     if (!(column >= float(t.clipX0) && column < float(t.clipX1) && row >= float(t.clipY0) &&
           row < float(t.clipY1))) {
-        pool_.resize(offset);
+        pool_.shrink(offset);
         return;
     }
     BatchPoint point{static_cast<std::int32_t>(column), static_cast<std::int32_t>(row), offset,
@@ -440,6 +445,12 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
         return;
     }
     projected_.assign(vertexCount, UINT32_MAX);
+    if (!t.preTransformed) {
+        codes_.resize(vertexCount);
+        for (UINT i = 0; i < vertexCount; ++i) {
+            codes_[i] = static_cast<std::uint8_t>(clipCode(vertices[i].position));
+        }
+    }
     for (UINT k = 0; k < primitiveCount; ++k) {
         UINT index[3];
         switch (type) {

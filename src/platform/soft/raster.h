@@ -13,7 +13,9 @@
 #include "platform/soft/pixel_program.h"
 #include "platform/soft/vertex_stage.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tessivane::platform::soft {
@@ -62,6 +64,38 @@ struct BatchClear {
     int depthPitch;
 };
 
+// A growable array of plain values whose new elements start out unset: the vertex pool is
+// appended to per vertex, and zero-filling what is written at once is wasted work.
+template <class T>
+class PodBuffer {
+public:
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+    void shrink(std::size_t size) { size_ = size; }
+    T* data() { return data_.get(); }
+    const T* data() const { return data_.get(); }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    // Room for n more elements at the end; their values are unset.
+    T* append(std::size_t n) {
+        if (size_ + n > capacity_) {
+            const std::size_t capacity = std::max(2 * capacity_, size_ + n);
+            std::unique_ptr<T[]> grown(new T[capacity]);
+            std::copy(data_.get(), data_.get() + size_, grown.get());
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        T* p = data_.get() + size_;
+        size_ += n;
+        return p;
+    }
+
+private:
+    std::unique_ptr<T[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 // The pending work for one render target.
 class Batch {
 public:
@@ -95,12 +129,13 @@ private:
                       std::uint32_t c);
     void bin(std::uint32_t entry, int rowMin, int rowMax);
 
-    std::vector<float> pool_; // per vertex: X, Y, Z, 1/w, then the draw's attributes
+    PodBuffer<float> pool_; // per vertex: X, Y, Z, 1/w, then the draw's attributes
     std::vector<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
     std::vector<std::vector<std::uint32_t>> bins_; // per strip, in drawing order
     std::vector<std::uint32_t> projected_;         // pool offset of each vertex of the draw
+    std::vector<std::uint8_t> codes_;              // clip planes each vertex is outside
     std::uint32_t currentDraw_ = 0;
     int attributeCount_ = 0;
     const AttributeSlot* attributes_ = nullptr;
