@@ -22,6 +22,26 @@ namespace tessivane::platform::soft {
 
 inline constexpr int STRIP_ROWS = 16;
 
+// Positions are snapped to 1/256 pixel before the fill rule is applied.
+inline constexpr int SUBPIXEL_BITS = 8;
+inline constexpr std::int64_t SUBPIXEL = 1 << SUBPIXEL_BITS;
+
+// Bin entries carry their kind in the top two bits.
+inline constexpr std::uint32_t BIN_TRIANGLE = 0u << 30;
+inline constexpr std::uint32_t BIN_POINT = 1u << 30;
+inline constexpr std::uint32_t BIN_CLEAR = 2u << 30;
+inline constexpr std::uint32_t BIN_KIND = 3u << 30;
+
+inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) { // b > 0
+    const std::int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+inline std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { // b > 0
+    const std::int64_t q = a / b;
+    return (a % b != 0 && a > 0) ? q + 1 : q;
+}
+
 struct DrawRecord {
     PixelState state;
     PixelProgram program;

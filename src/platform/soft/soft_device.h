@@ -17,6 +17,7 @@
 #include "platform/soft/worker_pool.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tessivane::platform::soft {
@@ -89,6 +90,11 @@ public:
 private:
     SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETERS& parameters);
     ~SoftDevice() override;
+
+    // D3DERR_INVALIDCALL for something the device does not draw, named once on stderr.
+    static HRESULT refuse(const std::string& what);
+    // D3DERR_INVALIDCALL for a call the API does not allow, with why as the last error.
+    static HRESULT invalid(const char* why);
 
     // Makes sure the queue holds a draw record for the current state; null with the reason
     // reported when the state cannot be drawn.
