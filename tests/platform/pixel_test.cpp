@@ -266,15 +266,15 @@ TEST_F(Pixels, ScreenQuadOnPixelCornersSamplesTexelCorners) {
 }
 
 TEST(FogFactor, FollowsTheExponentialClosely) {
-    for (float x = -87.0f; x < 0.0f; x += 0.0173f) { // above that, floats are denormal
+    for (float x = -87.0f; x < 0.0f; x += 0.0173f) {
         const double exact = std::exp(double(x));
-        EXPECT_NEAR(soft::expNonPositive(x), exact, exact * 3e-7) << x;
+        EXPECT_NEAR(soft::expNonPositive(x), exact, exact * 2.5e-7) << x;
     }
     EXPECT_EQ(soft::expNonPositive(0.0f), 1.0f);
     EXPECT_EQ(soft::expNonPositive(-0.0f), 1.0f);
     EXPECT_EQ(soft::expNonPositive(5.0f), 1.0f);
-    EXPECT_EQ(soft::expNonPositive(-200.0f), 0.0f);
-    EXPECT_EQ(soft::expNonPositive(std::nanf("")), 0.0f);
+    EXPECT_LT(soft::expNonPositive(-200.0f), 1e-37f);
+    EXPECT_LT(soft::expNonPositive(std::nanf("")), 1e-37f);
 }
 
 class Fog : public Pixels {

@@ -321,9 +321,16 @@ void fogOp(const PixelOp& op, const PixelState& s, PixelChunk& c) {
     float* r = c.reg[op.dst][0];
     float* g = c.reg[op.dst][1];
     float* b = c.reg[op.dst][2];
-    const float* distance = SOURCE == FogSource::W ? c.w : c.z;
-    for (int k = 0; k < c.count; ++k) {
-        const float f = fogFactorOf<MODE>(distance[k], s.fogDensity, s.fogStart, s.fogEnd);
+    const float* __restrict distance = SOURCE == FogSource::W ? c.w : c.z;
+    const float density = s.fogDensity, start = s.fogStart, end = s.fogEnd;
+    // The factors first, in a loop of their own that runs several pixels at a time.
+    float factor[CHUNK];
+    const int n = c.count;
+    for (int k = 0; k < n; ++k) {
+        factor[k] = fogFactorOf<MODE>(distance[k], density, start, end);
+    }
+    for (int k = 0; k < n; ++k) {
+        const float f = factor[k];
         const float rest = 1.0f - f;
         r[k] = f * r[k] + rest * s.fogColor[0];
         g[k] = f * g[k] + rest * s.fogColor[1];

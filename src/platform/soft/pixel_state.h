@@ -6,6 +6,7 @@
 #include "platform/d3d9_types.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -155,31 +156,24 @@ inline float limitTexelCoordinate(float x) {
     return x < LIMIT ? x : LIMIT;
 }
 
-// e^x for x <= 0, to within a few parts in 10^8, the same on every machine: built from
+// e^x for x <= 0 to within about 2·10^-7, the same on every machine: built from float
 // additions and multiplications only (the C library's exp may differ by machine in its last
-// bit). Positive x gives 1 and NaN 0, which is all the fog factor needs after clamping.
+// bit), and without branches, so that fog runs several pixels at a time. Positive x gives 1;
+// below -87 (and NaN) it gives e^-87, 1.6·10^-38, which no 8-bit colour can tell from 0.
 inline float expNonPositive(float x) {
-    if (!(x < 0.0f)) {
-        return x >= 0.0f ? 1.0f : 0.0f;
-    }
-    if (!(x > -104.0f)) {
-        return 0.0f; // below the smallest float
-    }
-    // x = k·ln 2 + r with |r| <= ln 2 / 2; e^r from its series to r^8, then scaled by 2^k.
-    const double y = static_cast<double>(x) * 1.4426950408889634;
-    const double k = -static_cast<double>(static_cast<int>(0.5 - y));
-    const double r = static_cast<double>(x) - k * 0.6931471805599453;
-    const double series =
-        1.0 +
-        r * (1.0 + r * (1.0 / 2 +
-                        r * (1.0 / 6 +
-                             r * (1.0 / 24 +
-                                  r * (1.0 / 120 +
-                                       r * (1.0 / 720 + r * (1.0 / 5040 + r * (1.0 / 40320))))))));
-    const std::uint64_t bits = static_cast<std::uint64_t>(1023 + static_cast<int>(k)) << 52;
-    double scale;
-    std::memcpy(&scale, &bits, sizeof scale);
-    return static_cast<float>(series * scale);
+    x = x >= -87.0f ? x : -87.0f;
+    x = x < 0.0f ? x : 0.0f;
+    // x = k·ln 2 + r with |r| <= ln 2 / 2 (ln 2 in two parts, the first exact in k·ln2High),
+    // e^r from its series to r^6, then scaled by 2^k.
+    const int k = static_cast<int>(x * 1.44269504f - 0.5f);
+    const float fk = static_cast<float>(k);
+    const float r = (x - fk * 0.693145752f) - fk * 1.42860677e-6f;
+    const float series =
+        1.0f +
+        r * (1.0f +
+             r * (0.5f + r * (1.0f / 6.0f +
+                              r * (1.0f / 24.0f + r * (1.0f / 120.0f + r * (1.0f / 720.0f))))));
+    return series * std::bit_cast<float>(static_cast<std::uint32_t>(k + 127) << 23);
 }
 
 // The fog factor f at distance d: 1 leaves the colour alone, 0 is all fog colour.
