@@ -7,9 +7,7 @@
 
 #include <array>
 #include <bit>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 
 namespace tessivane::platform::soft {
 
