@@ -6,95 +6,10 @@
 // and Release drops it; the object goes away with its last reference.
 #pragma once
 
+#include "platform/d3d9_types.h"
 #include "platform/win_types.h"
 
 namespace tessivane::platform {
-
-inline constexpr UINT D3D_SDK_VERSION = 31;
-inline constexpr UINT D3DADAPTER_DEFAULT = 0;
-
-inline constexpr HRESULT D3D_OK = S_OK;
-inline constexpr HRESULT D3DERR_INVALIDCALL = static_cast<HRESULT>(0x8876086Cu);
-inline constexpr HRESULT D3DERR_NOTAVAILABLE = static_cast<HRESULT>(0x8876086Au);
-inline constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017Cu);
-
-enum D3DFORMAT : DWORD {
-    D3DFMT_UNKNOWN = 0,
-    D3DFMT_R8G8B8 = 20,
-    D3DFMT_A8R8G8B8 = 21,
-    D3DFMT_X8R8G8B8 = 22,
-    D3DFMT_R5G6B5 = 23,
-    D3DFMT_X1R5G5B5 = 24,
-    D3DFMT_L8 = 50,
-    D3DFMT_D16_LOCKABLE = 70,
-    D3DFMT_D16 = 80,
-};
-
-enum D3DDEVTYPE : DWORD {
-    D3DDEVTYPE_HAL = 1,
-    D3DDEVTYPE_REF = 2,
-};
-
-inline constexpr DWORD D3DCREATE_SOFTWARE_VERTEXPROCESSING = 0x20;
-inline constexpr DWORD D3DCREATE_HARDWARE_VERTEXPROCESSING = 0x40;
-
-enum D3DMULTISAMPLE_TYPE : DWORD { D3DMULTISAMPLE_NONE = 0 };
-
-enum D3DSWAPEFFECT : DWORD {
-    D3DSWAPEFFECT_DISCARD = 1,
-    D3DSWAPEFFECT_FLIP = 2,
-    D3DSWAPEFFECT_COPY = 3,
-};
-
-inline constexpr UINT D3DPRESENT_INTERVAL_DEFAULT = 0;
-inline constexpr UINT D3DPRESENT_INTERVAL_ONE = 1;
-inline constexpr UINT D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
-
-inline constexpr DWORD D3DCLEAR_TARGET = 0x1;
-inline constexpr DWORD D3DCLEAR_ZBUFFER = 0x2;
-inline constexpr DWORD D3DCLEAR_STENCIL = 0x4;
-
-using D3DCOLOR = DWORD; // 0xAARRGGBB
-
-struct D3DDISPLAYMODE {
-    UINT Width;
-    UINT Height;
-    UINT RefreshRate;
-    D3DFORMAT Format;
-};
-
-struct D3DPRESENT_PARAMETERS {
-    UINT BackBufferWidth;
-    UINT BackBufferHeight;
-    D3DFORMAT BackBufferFormat;
-    UINT BackBufferCount; // 0 is taken as 1
-    D3DMULTISAMPLE_TYPE MultiSampleType;
-    DWORD MultiSampleQuality;
-    D3DSWAPEFFECT SwapEffect;
-    HWND hDeviceWindow; // null: the focus window
-    BOOL Windowed;
-    BOOL EnableAutoDepthStencil;
-    D3DFORMAT AutoDepthStencilFormat;
-    DWORD Flags;
-    UINT FullScreen_RefreshRateInHz;
-    UINT PresentationInterval;
-};
-
-struct D3DRECT {
-    LONG x1;
-    LONG y1;
-    LONG x2;
-    LONG y2;
-};
-
-struct D3DVIEWPORT9 {
-    DWORD X;
-    DWORD Y;
-    DWORD Width;
-    DWORD Height;
-    float MinZ;
-    float MaxZ;
-};
 
 struct IUnknown {
     virtual ULONG AddRef() = 0;
@@ -105,11 +20,76 @@ protected:
     ~IUnknown() = default;
 };
 
+struct IDirect3DDevice9;
+
+// What every device resource has.
+struct IDirect3DResource9 : IUnknown {
+    // The device that created the resource, with a reference for the caller.
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    virtual D3DRESOURCETYPE GetType() = 0;
+
+protected:
+    ~IDirect3DResource9() = default;
+};
+
+// A 2D array of pixels: a level of a texture, or the back buffer. A level of a texture shares
+// the texture's reference count: holding the surface keeps the whole texture alive.
+struct IDirect3DSurface9 : IDirect3DResource9 {
+    virtual HRESULT GetDesc(D3DSURFACE_DESC* pDesc) = 0;
+    // Maps the surface (or pRect of it, null for all) for the CPU until UnlockRect. Only
+    // managed and system-memory surfaces can be locked, one lock at a time.
+    virtual HRESULT LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) = 0;
+    virtual HRESULT UnlockRect() = 0;
+    // A device context drawing onto the surface, which counts as locked until ReleaseDC.
+    // Only X8R8G8B8 surfaces outside the default pool, not locked, one context at a time.
+    virtual HRESULT GetDC(HDC* phdc) = 0;
+    virtual HRESULT ReleaseDC(HDC hdc) = 0;
+
+protected:
+    ~IDirect3DSurface9() = default;
+};
+
+struct IDirect3DBaseTexture9 : IDirect3DResource9 {
+    virtual DWORD GetLevelCount() = 0;
+
+protected:
+    ~IDirect3DBaseTexture9() = default;
+};
+
+// A 2D texture with its chain of levels, level 0 the largest. Rows of a locked level are
+// exactly width x bytes per texel apart.
+struct IDirect3DTexture9 : IDirect3DBaseTexture9 {
+    virtual HRESULT GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) = 0;
+    // The level's surface, with a reference (on the texture) for the caller.
+    virtual HRESULT GetSurfaceLevel(UINT Level, IDirect3DSurface9** ppSurfaceLevel) = 0;
+    // As IDirect3DSurface9::LockRect on the given level.
+    virtual HRESULT LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
+                             DWORD Flags) = 0;
+    virtual HRESULT UnlockRect(UINT Level) = 0;
+
+protected:
+    ~IDirect3DTexture9() = default;
+};
+
+struct IDirect3DVertexBuffer9 : IDirect3DResource9 {
+    // Maps SizeToLock bytes from OffsetToLock (0 and 0: the whole buffer) for the CPU. What
+    // is written is what later draws read.
+    virtual HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) = 0;
+    virtual HRESULT Unlock() = 0;
+    virtual HRESULT GetDesc(D3DVERTEXBUFFER_DESC* pDesc) = 0;
+
+protected:
+    ~IDirect3DVertexBuffer9() = default;
+};
+
 struct IDirect3DDevice9 : IUnknown {
+    // ---- Frames
+
     // Fills the viewport (or the given rectangles within it) of the render target and/or the
     // depth buffer. z in 0..1. Asking for a stencil clear on a buffer without stencil fails.
     virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
                           DWORD stencil) = 0;
+    // Draws are accepted only between BeginScene and EndScene.
     virtual HRESULT BeginScene() = 0;
     virtual HRESULT EndScene() = 0;
     // Shows the back buffer; with D3DPRESENT_INTERVAL_ONE it waits for the vertical retrace.
@@ -118,6 +98,65 @@ struct IDirect3DDevice9 : IUnknown {
                             const RGNDATA* dirtyRegion) = 0;
     virtual HRESULT SetViewport(const D3DVIEWPORT9* viewport) = 0;
     virtual HRESULT GetViewport(D3DVIEWPORT9* viewport) = 0;
+
+    // ---- Resources
+
+    // Levels 0 makes the full chain down to 1x1. Width and height must be powers of two.
+    // Formats: L8, X8R8G8B8, A8R8G8B8 (render targets: X8R8G8B8, A8R8G8B8 in the default
+    // pool). pSharedHandle must be null.
+    virtual HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage,
+                                  D3DFORMAT Format, D3DPOOL Pool, IDirect3DTexture9** ppTexture,
+                                  HANDLE* pSharedHandle) = 0;
+    // FVF describes the content but does not bind it: draws read the buffer through the
+    // current vertex format and the stride given to SetStreamSource.
+    virtual HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
+                                       IDirect3DVertexBuffer9** ppVertexBuffer,
+                                       HANDLE* pSharedHandle) = 0;
+    // Only target 0. Resets the viewport to the whole of the new target.
+    virtual HRESULT SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) = 0;
+    virtual HRESULT GetRenderTarget(DWORD RenderTargetIndex,
+                                    IDirect3DSurface9** ppRenderTarget) = 0;
+
+    // ---- Fixed-function state. Every value starts at the documented default; a value this
+    // device cannot draw with is refused with D3DERR_INVALIDCALL and named once on stderr.
+
+    virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) = 0;
+    virtual HRESULT GetTransform(D3DTRANSFORMSTATETYPE State, D3DMATRIX* pMatrix) = 0;
+    virtual HRESULT SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) = 0;
+    virtual HRESULT GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) = 0;
+    virtual HRESULT SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type,
+                                         DWORD Value) = 0;
+    virtual HRESULT GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type,
+                                         DWORD* pValue) = 0;
+    virtual HRESULT SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) = 0;
+    virtual HRESULT GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD* pValue) = 0;
+    virtual HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) = 0;
+    virtual HRESULT GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture) = 0;
+    // Directional lights only.
+    virtual HRESULT SetLight(DWORD Index, const D3DLIGHT9* pLight) = 0;
+    virtual HRESULT GetLight(DWORD Index, D3DLIGHT9* pLight) = 0;
+    // Enabling a light that was never set gives it the default: white, directional, (0, 0, 1).
+    virtual HRESULT LightEnable(DWORD Index, BOOL Enable) = 0;
+    virtual HRESULT GetLightEnable(DWORD Index, BOOL* pEnable) = 0;
+    virtual HRESULT SetMaterial(const D3DMATERIAL9* pMaterial) = 0;
+    virtual HRESULT GetMaterial(D3DMATERIAL9* pMaterial) = 0;
+
+    // ---- Vertices and drawing
+
+    virtual HRESULT SetFVF(DWORD FVF) = 0;
+    virtual HRESULT GetFVF(DWORD* pFVF) = 0;
+    virtual HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData,
+                                    UINT OffsetInBytes, UINT Stride) = 0;
+    virtual HRESULT GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData,
+                                    UINT* pOffsetInBytes, UINT* pStride) = 0;
+    // Draws from stream 0, vertices StartVertex onwards. Point, triangle list, strip and fan.
+    virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,
+                                  UINT PrimitiveCount) = 0;
+    // Draws straight from memory, which need not outlive the call; stream 0 is unbound
+    // afterwards.
+    virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
+                                    const void* pVertexStreamZeroData,
+                                    UINT VertexStreamZeroStride) = 0;
 
 protected:
     ~IDirect3DDevice9() = default;

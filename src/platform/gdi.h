@@ -9,8 +9,6 @@
 
 namespace tessivane::platform {
 
-struct HDC__;
-using HDC = HDC__*;
 struct HFONT__;
 using HFONT = HFONT__*;
 using HGDIOBJ = void*;

@@ -43,10 +43,20 @@ const char* lastPlatformError() {
     return lastError.c_str();
 }
 
+void setFrameObserver(FrameObserver observer) {
+    frameObserver = std::move(observer);
+}
+
 namespace detail {
 
 void setLastError(std::string message) {
     lastError = std::move(message);
+}
+
+void notifyFrame(const std::uint32_t* pixels, int width, int height) {
+    if (frameObserver) {
+        frameObserver(pixels, width, height);
+    }
 }
 
 void reportUnsupported(const char* what) {

@@ -24,6 +24,9 @@ struct PlatformConfig {
     DeviceChoice device = DeviceChoice::Auto;
     // Refresh rate of the display the virtual clock models (1..1000).
     unsigned refreshHz = 60;
+    // Threads the reference device draws with; 0 = one per processor core. The pictures are
+    // the same bytes whatever the count.
+    unsigned renderThreads = 0;
 };
 
 void configurePlatform(const PlatformConfig& config);

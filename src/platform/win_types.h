@@ -39,6 +39,9 @@ struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 struct HWND__;
 using HWND = HWND__*;
+using HANDLE = void*;
+struct HDC__;
+using HDC = HDC__*; // a device context for drawing text
 
 struct RECT {
     LONG left;

@@ -1,10 +1,11 @@
 #include "platform/soft/soft_device.h"
 
+#include "platform/platform.h"
 #include "platform/window_internal.h"
 
 #include <algorithm>
-#include <cmath>
 #include <new>
+#include <string>
 
 namespace tessivane::platform::soft {
 
@@ -14,12 +15,18 @@ bool isValidDepthFormat(D3DFORMAT format) {
     return format == D3DFMT_D16 || format == D3DFMT_D16_LOCKABLE;
 }
 
-// D16 holds unsigned normalised depth: 0..1 maps to 0..65535, rounded to nearest.
-std::uint16_t quantiseDepth(float z) {
-    return static_cast<std::uint16_t>(std::lround(static_cast<double>(z) * 65535.0));
+} // namespace
+
+HRESULT SoftDevice::refuse(const std::string& what) {
+    detail::reportUnsupported(what.c_str());
+    detail::setLastError("the reference device cannot draw with " + what);
+    return D3DERR_INVALIDCALL;
 }
 
-} // namespace
+HRESULT SoftDevice::invalid(const char* why) {
+    detail::setLastError(why);
+    return D3DERR_INVALIDCALL;
+}
 
 HRESULT SoftDevice::create(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETERS& p,
                            IDirect3DDevice9** device) {
@@ -44,8 +51,14 @@ HRESULT SoftDevice::create(IDirect3D9* owner, HWND window, const D3DPRESENT_PARA
         detail::setLastError("the reference device refused the presentation parameters");
         return D3DERR_INVALIDCALL;
     }
-    auto* created = new (std::nothrow) SoftDevice(owner, window, p);
-    if (created == nullptr) {
+    SoftDevice* created = nullptr;
+    try {
+        created = new SoftDevice(owner, window, p);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    if (created->backBuffer_ == nullptr) {
+        created->Release();
         return E_OUTOFMEMORY;
     }
     *device = created;
@@ -53,20 +66,109 @@ HRESULT SoftDevice::create(IDirect3D9* owner, HWND window, const D3DPRESENT_PARA
 }
 
 SoftDevice::SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETERS& parameters)
-    : owner_(owner), window_(window), parameters_(parameters),
-      width_(static_cast<int>(parameters.BackBufferWidth)),
+    : link_(std::make_shared<DeviceLink>()), owner_(owner), window_(window),
+      parameters_(parameters), width_(static_cast<int>(parameters.BackBufferWidth)),
       height_(static_cast<int>(parameters.BackBufferHeight)),
-      color_(static_cast<std::size_t>(width_) * height_, 0u),
-      viewport_{0, 0, parameters.BackBufferWidth, parameters.BackBufferHeight, 0.0f, 1.0f} {
-    if (parameters.EnableAutoDepthStencil) {
-        depth_.assign(color_.size(), 0xFFFF);
+      viewport_{0, 0, parameters.BackBufferWidth, parameters.BackBufferHeight, 0.0f, 1.0f},
+      state_(parameters.EnableAutoDepthStencil != FALSE), workers_(platformConfig().renderThreads),
+      chunks_(workers_.threadCount()) {
+    parameters_.BackBufferFormat = D3DFMT_X8R8G8B8;
+    link_->device = this;
+    backBuffer_ = SoftSurface::createStandalone(link_, parameters.BackBufferWidth,
+                                                parameters.BackBufferHeight, D3DFMT_X8R8G8B8,
+                                                D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT);
+    if (backBuffer_ != nullptr) {
+        renderTarget_ = backBuffer_;
+        renderTarget_->AddRef();
     }
+    if (parameters.EnableAutoDepthStencil) {
+        depth_.assign(static_cast<std::size_t>(width_) * height_, 0xFFFF);
+    }
+    batches_[0].reset(height_);
+    batches_[1].reset(height_);
     owner_->AddRef();
 }
 
 SoftDevice::~SoftDevice() {
+    finishPendingDraws();
+    for (SoftTexture*& texture : textures_) {
+        if (texture != nullptr) {
+            texture->Release();
+            texture = nullptr;
+        }
+    }
+    if (stream_ != nullptr) {
+        stream_->Release();
+    }
+    if (renderTarget_ != nullptr) {
+        renderTarget_->Release();
+    }
+    if (backBuffer_ != nullptr) {
+        backBuffer_->Release();
+    }
+    link_->device = nullptr;
     owner_->Release();
 }
+
+// ---- Queued draws
+
+void SoftDevice::drawStripJob(void* device, unsigned strip, unsigned worker) {
+    auto* self = static_cast<SoftDevice*>(device);
+    self->batches_[self->current_ ^ 1].drawStrip(static_cast<int>(strip), self->chunks_[worker]);
+}
+
+void SoftDevice::submitPendingDraws() {
+    waitForSubmittedDraws();
+    if (batch().empty() && batch().draws.empty()) {
+        return;
+    }
+    const int height = renderTarget_->height();
+    current_ ^= 1;
+    batch().reset(height);
+    recordQueued_ = false;
+    const Batch& full = batches_[current_ ^ 1];
+    if (full.empty()) {
+        // Only set-up and no primitives: nothing to draw.
+        for (IUnknown* resource : held_[current_ ^ 1]) {
+            resource->Release();
+        }
+        held_[current_ ^ 1].clear();
+        return;
+    }
+    workers_.start(static_cast<unsigned>(full.stripCount()), drawStripJob, this);
+    submitted_ = true;
+}
+
+void SoftDevice::waitForSubmittedDraws() {
+    if (!submitted_) {
+        return;
+    }
+    workers_.wait();
+    submitted_ = false;
+    std::vector<IUnknown*>& held = held_[current_ ^ 1];
+    for (IUnknown* resource : held) {
+        resource->Release();
+    }
+    held.clear();
+}
+
+void SoftDevice::finishPendingDraws() {
+    submitPendingDraws();
+    waitForSubmittedDraws();
+}
+
+const std::uint32_t* SoftDevice::backBufferPixels() {
+    finishPendingDraws();
+    return reinterpret_cast<const std::uint32_t*>(backBuffer_->bits());
+}
+
+void SoftDevice::useReferencePixelPath(bool on) {
+    finishPendingDraws();
+    reference_ = on;
+    ++state_.version;
+}
+
+// ---- Frames
 
 HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
                           DWORD) {
@@ -81,37 +183,36 @@ HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
     if ((flags & D3DCLEAR_ZBUFFER) && !(z >= 0.0f && z <= 1.0f)) {
         return D3DERR_INVALIDCALL;
     }
-    const std::uint16_t depth = quantiseDepth(z);
+    BatchClear clear{};
+    clear.flags = flags;
+    // The X byte of an X8R8G8B8 target is written as 0xFF, as every drawn pixel's is.
+    clear.color = renderTarget_->format() == D3DFMT_X8R8G8B8 ? color | 0xFF000000u : color;
+    clear.depth = toDepth16(z);
+    clear.target = renderTarget_->bits();
+    clear.targetPitch = renderTarget_->pitch();
+    clear.depthBuffer = depth_.empty() ? nullptr : depth_.data();
+    clear.depthPitch = width_;
     const LONG vx1 = static_cast<LONG>(viewport_.X);
     const LONG vy1 = static_cast<LONG>(viewport_.Y);
     const LONG vx2 = vx1 + static_cast<LONG>(viewport_.Width);
     const LONG vy2 = vy1 + static_cast<LONG>(viewport_.Height);
+    auto add = [&](LONG x1, LONG y1, LONG x2, LONG y2) {
+        clear.x0 = x1;
+        clear.y0 = y1;
+        clear.x1 = x2;
+        clear.y1 = y2;
+        batch().addClear(clear);
+    };
     if (count == 0) {
-        clearRect(flags, color, depth, vx1, vy1, vx2, vy2);
+        add(vx1, vy1, vx2, vy2);
         return D3D_OK;
     }
     // Rectangles are clipped to the viewport.
     for (DWORD i = 0; i < count; ++i) {
-        clearRect(flags, color, depth, std::max(rects[i].x1, vx1), std::max(rects[i].y1, vy1),
-                  std::min(rects[i].x2, vx2), std::min(rects[i].y2, vy2));
+        add(std::max(rects[i].x1, vx1), std::max(rects[i].y1, vy1), std::min(rects[i].x2, vx2),
+            std::min(rects[i].y2, vy2));
     }
     return D3D_OK;
-}
-
-void SoftDevice::clearRect(DWORD flags, D3DCOLOR color, std::uint16_t depth, LONG x1, LONG y1,
-                           LONG x2, LONG y2) {
-    if (x1 >= x2 || y1 >= y2) {
-        return;
-    }
-    for (LONG y = y1; y < y2; ++y) {
-        const std::size_t row = static_cast<std::size_t>(y) * width_;
-        if (flags & D3DCLEAR_TARGET) {
-            std::fill(color_.begin() + row + x1, color_.begin() + row + x2, color);
-        }
-        if (flags & D3DCLEAR_ZBUFFER) {
-            std::fill(depth_.begin() + row + x1, depth_.begin() + row + x2, depth);
-        }
-    }
 }
 
 HRESULT SoftDevice::BeginScene() {
@@ -137,10 +238,12 @@ HRESULT SoftDevice::Present(const RECT* sourceRect, const RECT* destRect, HWND d
         detail::reportUnsupported("a partial present or a present to another window");
         return D3DERR_INVALIDCALL;
     }
+    const std::uint32_t* pixels = backBufferPixels();
+    detail::notifyFrame(pixels, width_, height_);
     detail::Display* display = detail::windowDisplay(window_);
     if (display != nullptr) {
         const bool wait = parameters_.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE;
-        display->present(color_.data(), width_, height_, wait);
+        display->present(pixels, width_, height_, wait);
     }
     return D3D_OK;
 }
@@ -153,11 +256,13 @@ HRESULT SoftDevice::SetViewport(const D3DVIEWPORT9* viewport) {
     const auto bottom = static_cast<std::uint64_t>(viewport->Y) + viewport->Height;
     const bool depthRangeOk = viewport->MinZ >= 0.0f && viewport->MinZ <= 1.0f &&
                               viewport->MaxZ >= 0.0f && viewport->MaxZ <= 1.0f;
-    if (viewport->Width == 0 || viewport->Height == 0 || right > static_cast<unsigned>(width_) ||
-        bottom > static_cast<unsigned>(height_) || !depthRangeOk) {
+    if (viewport->Width == 0 || viewport->Height == 0 ||
+        right > static_cast<unsigned>(renderTarget_->width()) ||
+        bottom > static_cast<unsigned>(renderTarget_->height()) || !depthRangeOk) {
         return D3DERR_INVALIDCALL;
     }
     viewport_ = *viewport;
+    ++state_.version;
     return D3D_OK;
 }
 
@@ -166,6 +271,178 @@ HRESULT SoftDevice::GetViewport(D3DVIEWPORT9* viewport) {
         return D3DERR_INVALIDCALL;
     }
     *viewport = viewport_;
+    return D3D_OK;
+}
+
+// ---- Resources
+
+HRESULT SoftDevice::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage,
+                                  D3DFORMAT Format, D3DPOOL Pool, IDirect3DTexture9** ppTexture,
+                                  HANDLE* pSharedHandle) {
+    if (pSharedHandle != nullptr) {
+        return refuse("shared resources");
+    }
+    return SoftTexture::create(link_, Width, Height, Levels, Usage, Format, Pool, ppTexture);
+}
+
+HRESULT SoftDevice::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
+                                       IDirect3DVertexBuffer9** ppVertexBuffer,
+                                       HANDLE* pSharedHandle) {
+    if (pSharedHandle != nullptr) {
+        return refuse("shared resources");
+    }
+    if (FVF != 0) {
+        VertexLayout layout;
+        const char* unsupported = nullptr;
+        if (decodeFvf(FVF, layout, unsupported) && Length < layout.size) {
+            return D3DERR_INVALIDCALL; // not room for a single vertex of its own format
+        }
+    }
+    return SoftVertexBuffer::create(link_, Length, Usage, FVF, Pool, ppVertexBuffer);
+}
+
+HRESULT SoftDevice::SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) {
+    if (RenderTargetIndex != 0) {
+        return pRenderTarget == nullptr ? D3DERR_INVALIDCALL
+                                        : refuse("more than one render target");
+    }
+    auto* surface = dynamic_cast<SoftSurface*>(pRenderTarget);
+    if (surface == nullptr || surface->link() != link_) {
+        return invalid("the render target is missing or belongs to another device");
+    }
+    if (!surface->isRenderTarget()) {
+        return invalid("the surface was not created as a render target");
+    }
+    if (!depth_.empty() && (surface->width() > width_ || surface->height() > height_)) {
+        return invalid("the render target is larger than the depth buffer");
+    }
+    if (surface != renderTarget_) {
+        finishPendingDraws();
+        surface->AddRef();
+        renderTarget_->Release();
+        renderTarget_ = surface;
+        batch().reset(surface->height());
+    }
+    // A new target brings a viewport covering all of it.
+    viewport_ = D3DVIEWPORT9{
+        0,    0,   static_cast<DWORD>(surface->width()), static_cast<DWORD>(surface->height()),
+        0.0f, 1.0f};
+    ++state_.version;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) {
+    if (ppRenderTarget == nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    *ppRenderTarget = nullptr;
+    if (RenderTargetIndex != 0) {
+        return D3DERR_NOTFOUND; // only target 0 exists
+    }
+    renderTarget_->AddRef();
+    *ppRenderTarget = renderTarget_;
+    return D3D_OK;
+}
+
+// ---- State
+
+HRESULT SoftDevice::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) {
+    return state_.setTransform(State, pMatrix);
+}
+
+HRESULT SoftDevice::GetTransform(D3DTRANSFORMSTATETYPE State, D3DMATRIX* pMatrix) {
+    return state_.getTransform(State, pMatrix);
+}
+
+HRESULT SoftDevice::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) {
+    return state_.setRenderState(State, Value);
+}
+
+HRESULT SoftDevice::GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) {
+    return state_.getRenderState(State, pValue);
+}
+
+HRESULT SoftDevice::SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value) {
+    return state_.setStageState(Stage, Type, Value);
+}
+
+HRESULT SoftDevice::GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type,
+                                         DWORD* pValue) {
+    return state_.getStageState(Stage, Type, pValue);
+}
+
+HRESULT SoftDevice::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) {
+    return state_.setSamplerState(Sampler, Type, Value);
+}
+
+HRESULT SoftDevice::GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD* pValue) {
+    return state_.getSamplerState(Sampler, Type, pValue);
+}
+
+HRESULT SoftDevice::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) {
+    if (Stage >= SAMPLER_SLOTS) {
+        return D3DERR_INVALIDCALL;
+    }
+    if (Stage >= MAX_STAGES) {
+        return pTexture == nullptr ? D3D_OK : refuse("textures on stages beyond the fourth");
+    }
+    SoftTexture* texture = nullptr;
+    if (pTexture != nullptr) {
+        texture = dynamic_cast<SoftTexture*>(pTexture);
+        if (texture == nullptr || texture->link() != link_) {
+            return invalid("the texture belongs to another device");
+        }
+    }
+    if (texture == textures_[Stage]) {
+        return D3D_OK;
+    }
+    if (texture != nullptr) {
+        texture->AddRef();
+    }
+    if (textures_[Stage] != nullptr) {
+        textures_[Stage]->Release();
+    }
+    textures_[Stage] = texture;
+    ++state_.version;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture) {
+    if (ppTexture == nullptr || Stage >= SAMPLER_SLOTS) {
+        return D3DERR_INVALIDCALL;
+    }
+    *ppTexture = Stage < MAX_STAGES ? textures_[Stage] : nullptr;
+    if (*ppTexture != nullptr) {
+        (*ppTexture)->AddRef();
+    }
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::SetLight(DWORD Index, const D3DLIGHT9* pLight) {
+    return state_.setLight(Index, pLight);
+}
+
+HRESULT SoftDevice::GetLight(DWORD Index, D3DLIGHT9* pLight) {
+    return state_.getLight(Index, pLight);
+}
+
+HRESULT SoftDevice::LightEnable(DWORD Index, BOOL Enable) {
+    return state_.enableLight(Index, Enable);
+}
+
+HRESULT SoftDevice::GetLightEnable(DWORD Index, BOOL* pEnable) {
+    return state_.getLightEnable(Index, pEnable);
+}
+
+HRESULT SoftDevice::SetMaterial(const D3DMATERIAL9* pMaterial) {
+    return state_.setMaterial(pMaterial);
+}
+
+HRESULT SoftDevice::GetMaterial(D3DMATERIAL9* pMaterial) {
+    if (pMaterial == nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    *pMaterial = state_.material;
     return D3D_OK;
 }
 

@@ -1,12 +1,23 @@
 // The reference device: the 3D device drawn entirely in software, deterministic and
-// independent of any GPU. It renders into a 32-bit back buffer with a 16-bit depth buffer
-// and hands each finished frame to its window.
+// independent of any GPU. It renders into a 32-bit back buffer (or a render-target texture)
+// with a 16-bit depth buffer and hands each finished frame to its window.
+//
+// Draws are queued and rasterized together, on every render thread, when something needs
+// their result: a present, a change of render target, a lock of a texture. A full queue goes
+// to the helper threads while the calling thread fills the next.
 #pragma once
 
 #include "platform/d3d9.h"
 #include "platform/ref_counted.h"
+#include "platform/soft/device_state.h"
+#include "platform/soft/pixel_program.h"
+#include "platform/soft/raster.h"
+#include "platform/soft/resources.h"
+#include "platform/soft/vertex_stage.h"
+#include "platform/soft/worker_pool.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tessivane::platform::soft {
@@ -27,25 +38,111 @@ public:
     HRESULT SetViewport(const D3DVIEWPORT9* viewport) override;
     HRESULT GetViewport(D3DVIEWPORT9* viewport) override;
 
-    // The back buffer as it stands: width x height X8R8G8B8 words, top row first.
-    const std::uint32_t* backBufferPixels() const { return color_.data(); }
+    HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format,
+                          D3DPOOL Pool, IDirect3DTexture9** ppTexture,
+                          HANDLE* pSharedHandle) override;
+    HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
+                               IDirect3DVertexBuffer9** ppVertexBuffer,
+                               HANDLE* pSharedHandle) override;
+    HRESULT SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) override;
+    HRESULT GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) override;
+
+    HRESULT SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) override;
+    HRESULT GetTransform(D3DTRANSFORMSTATETYPE State, D3DMATRIX* pMatrix) override;
+    HRESULT SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) override;
+    HRESULT GetRenderState(D3DRENDERSTATETYPE State, DWORD* pValue) override;
+    HRESULT SetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value) override;
+    HRESULT GetTextureStageState(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type,
+                                 DWORD* pValue) override;
+    HRESULT SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) override;
+    HRESULT GetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD* pValue) override;
+    HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) override;
+    HRESULT GetTexture(DWORD Stage, IDirect3DBaseTexture9** ppTexture) override;
+    HRESULT SetLight(DWORD Index, const D3DLIGHT9* pLight) override;
+    HRESULT GetLight(DWORD Index, D3DLIGHT9* pLight) override;
+    HRESULT LightEnable(DWORD Index, BOOL Enable) override;
+    HRESULT GetLightEnable(DWORD Index, BOOL* pEnable) override;
+    HRESULT SetMaterial(const D3DMATERIAL9* pMaterial) override;
+    HRESULT GetMaterial(D3DMATERIAL9* pMaterial) override;
+
+    HRESULT SetFVF(DWORD FVF) override;
+    HRESULT GetFVF(DWORD* pFVF) override;
+    HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData,
+                            UINT OffsetInBytes, UINT Stride) override;
+    HRESULT GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData,
+                            UINT* pOffsetInBytes, UINT* pStride) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,
+                          UINT PrimitiveCount) override;
+    HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
+                            const void* pVertexStreamZeroData,
+                            UINT VertexStreamZeroStride) override;
+
+    // The back buffer after every pending draw: width x height X8R8G8B8 words, top row first.
+    const std::uint32_t* backBufferPixels();
+    // Rasterizes every queued draw. Whatever reads or writes memory that a queued draw may
+    // touch (a lock, a present, a change of target) calls this first.
+    void finishPendingDraws();
+    // Shades with the per-pixel reference path instead of the specialised operation lists;
+    // the pictures must be the same bytes either way.
+    void useReferencePixelPath(bool on);
+    unsigned renderThreads() const { return workers_.threadCount(); }
 
 private:
     SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETERS& parameters);
     ~SoftDevice() override;
 
-    void clearRect(DWORD flags, D3DCOLOR color, std::uint16_t depth, LONG x1, LONG y1, LONG x2,
-                   LONG y2);
+    // D3DERR_INVALIDCALL for something the device does not draw, named once on stderr.
+    static HRESULT refuse(const std::string& what);
+    // D3DERR_INVALIDCALL for a call the API does not allow, with why as the last error.
+    static HRESULT invalid(const char* why);
 
+    // Makes sure the queue holds a draw record for the current state; null with the reason
+    // reported when the state cannot be drawn.
+    const char* prepareDraw(VertexLayout& layout);
+    HRESULT draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
+                 std::uint64_t available, UINT stride);
+    // Hands the queue to the helper threads and starts a new one, so that the calling thread
+    // can go on transforming while they rasterize. Queues are drawn strictly in order.
+    void submitPendingDraws();
+    // Waits until the submitted queue is drawn, lending this thread to it.
+    void waitForSubmittedDraws();
+    Batch& batch() { return batches_[current_]; }
+    static void drawStripJob(void* device, unsigned strip, unsigned worker);
+
+    DeviceLinkPtr link_;
     IDirect3D9* owner_;
     HWND window_;
     D3DPRESENT_PARAMETERS parameters_;
     int width_;
     int height_;
-    std::vector<std::uint32_t> color_;
-    std::vector<std::uint16_t> depth_; // empty when the device has no depth buffer
+    SoftSurface* backBuffer_ = nullptr;   // one reference
+    SoftSurface* renderTarget_ = nullptr; // one reference
+    std::vector<std::uint16_t> depth_;    // empty when the device has no depth buffer
     D3DVIEWPORT9 viewport_;
     bool inScene_ = false;
+    bool reference_ = false;
+
+    DeviceState state_;
+    SoftTexture* textures_[MAX_STAGES] = {};
+    SoftVertexBuffer* stream_ = nullptr; // stream 0, one reference
+    UINT streamOffset_ = 0;
+    UINT streamStride_ = 0;
+
+    // The set-up of the last draw, reused while nothing changes.
+    std::uint64_t preparedVersion_ = ~std::uint64_t{0};
+    bool recordQueued_ = false;
+    std::uint32_t recordIndex_ = 0;
+    DrawRecord record_;
+    FixedFunctionSetup vertexSetup_;
+    GeometryTarget geometry_;
+
+    WorkerPool workers_;
+    std::vector<PixelChunk> chunks_; // one per worker
+    Batch batches_[2];               // the one being filled and the one being drawn
+    std::vector<IUnknown*> held_[2]; // per queue: the textures its draws read
+    int current_ = 0;                // the queue being filled
+    bool submitted_ = false;         // the other queue is being drawn
+    std::vector<VertexOutput> vertices_;
 };
 
 } // namespace tessivane::platform::soft

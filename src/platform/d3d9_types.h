@@ -1,0 +1,483 @@
+// Values and records of the 3D API, with the platform's own names and numbers, so that code
+// written against the documented API compiles and behaves unchanged.
+#pragma once
+
+#include "platform/win_types.h"
+
+namespace tessivane::platform {
+
+inline constexpr UINT D3D_SDK_VERSION = 31;
+inline constexpr UINT D3DADAPTER_DEFAULT = 0;
+
+inline constexpr HRESULT D3D_OK = S_OK;
+inline constexpr HRESULT D3DERR_INVALIDCALL = static_cast<HRESULT>(0x8876086Cu);
+inline constexpr HRESULT D3DERR_NOTFOUND = static_cast<HRESULT>(0x88760866u);
+inline constexpr HRESULT D3DERR_NOTAVAILABLE = static_cast<HRESULT>(0x8876086Au);
+inline constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017Cu);
+
+enum D3DFORMAT : DWORD {
+    D3DFMT_UNKNOWN = 0,
+    D3DFMT_R8G8B8 = 20,
+    D3DFMT_A8R8G8B8 = 21,
+    D3DFMT_X8R8G8B8 = 22,
+    D3DFMT_R5G6B5 = 23,
+    D3DFMT_X1R5G5B5 = 24,
+    D3DFMT_L8 = 50,
+    D3DFMT_D16_LOCKABLE = 70,
+    D3DFMT_D16 = 80,
+    D3DFMT_VERTEXDATA = 100,
+};
+
+enum D3DDEVTYPE : DWORD {
+    D3DDEVTYPE_HAL = 1,
+    D3DDEVTYPE_REF = 2,
+};
+
+inline constexpr DWORD D3DCREATE_SOFTWARE_VERTEXPROCESSING = 0x20;
+inline constexpr DWORD D3DCREATE_HARDWARE_VERTEXPROCESSING = 0x40;
+
+enum D3DMULTISAMPLE_TYPE : DWORD { D3DMULTISAMPLE_NONE = 0 };
+
+enum D3DSWAPEFFECT : DWORD {
+    D3DSWAPEFFECT_DISCARD = 1,
+    D3DSWAPEFFECT_FLIP = 2,
+    D3DSWAPEFFECT_COPY = 3,
+};
+
+inline constexpr UINT D3DPRESENT_INTERVAL_DEFAULT = 0;
+inline constexpr UINT D3DPRESENT_INTERVAL_ONE = 1;
+inline constexpr UINT D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
+
+inline constexpr DWORD D3DCLEAR_TARGET = 0x1;
+inline constexpr DWORD D3DCLEAR_ZBUFFER = 0x2;
+inline constexpr DWORD D3DCLEAR_STENCIL = 0x4;
+
+using D3DCOLOR = DWORD; // 0xAARRGGBB
+
+constexpr D3DCOLOR D3DCOLOR_ARGB(DWORD a, DWORD r, DWORD g, DWORD b) {
+    return ((a & 0xFF) << 24) | ((r & 0xFF) << 16) | ((g & 0xFF) << 8) | (b & 0xFF);
+}
+constexpr D3DCOLOR D3DCOLOR_XRGB(DWORD r, DWORD g, DWORD b) {
+    return D3DCOLOR_ARGB(0xFF, r, g, b);
+}
+
+// ---- Resources
+
+enum D3DRESOURCETYPE : DWORD {
+    D3DRTYPE_SURFACE = 1,
+    D3DRTYPE_VOLUME = 2,
+    D3DRTYPE_TEXTURE = 3,
+    D3DRTYPE_VOLUMETEXTURE = 4,
+    D3DRTYPE_CUBETEXTURE = 5,
+    D3DRTYPE_VERTEXBUFFER = 6,
+    D3DRTYPE_INDEXBUFFER = 7,
+};
+
+enum D3DPOOL : DWORD {
+    D3DPOOL_DEFAULT = 0,
+    D3DPOOL_MANAGED = 1,
+    D3DPOOL_SYSTEMMEM = 2,
+    D3DPOOL_SCRATCH = 3,
+};
+
+inline constexpr DWORD D3DUSAGE_RENDERTARGET = 0x1;
+inline constexpr DWORD D3DUSAGE_DEPTHSTENCIL = 0x2;
+inline constexpr DWORD D3DUSAGE_WRITEONLY = 0x8;
+inline constexpr DWORD D3DUSAGE_DYNAMIC = 0x200;
+inline constexpr DWORD D3DUSAGE_AUTOGENMIPMAP = 0x400;
+
+inline constexpr DWORD D3DLOCK_NOOVERWRITE = 0x1000;
+inline constexpr DWORD D3DLOCK_DISCARD = 0x2000;
+inline constexpr DWORD D3DLOCK_READONLY = 0x10;
+
+struct D3DLOCKED_RECT {
+    INT Pitch; // bytes from one row to the next
+    void* pBits;
+};
+
+struct D3DSURFACE_DESC {
+    D3DFORMAT Format;
+    D3DRESOURCETYPE Type;
+    DWORD Usage;
+    D3DPOOL Pool;
+    D3DMULTISAMPLE_TYPE MultiSampleType;
+    DWORD MultiSampleQuality;
+    UINT Width;
+    UINT Height;
+};
+
+struct D3DVERTEXBUFFER_DESC {
+    D3DFORMAT Format;
+    D3DRESOURCETYPE Type;
+    DWORD Usage;
+    D3DPOOL Pool;
+    UINT Size;
+    DWORD FVF;
+};
+
+// ---- Presentation and viewport
+
+struct D3DDISPLAYMODE {
+    UINT Width;
+    UINT Height;
+    UINT RefreshRate;
+    D3DFORMAT Format;
+};
+
+struct D3DPRESENT_PARAMETERS {
+    UINT BackBufferWidth;
+    UINT BackBufferHeight;
+    D3DFORMAT BackBufferFormat;
+    UINT BackBufferCount; // 0 is taken as 1
+    D3DMULTISAMPLE_TYPE MultiSampleType;
+    DWORD MultiSampleQuality;
+    D3DSWAPEFFECT SwapEffect;
+    HWND hDeviceWindow; // null: the focus window
+    BOOL Windowed;
+    BOOL EnableAutoDepthStencil;
+    D3DFORMAT AutoDepthStencilFormat;
+    DWORD Flags;
+    UINT FullScreen_RefreshRateInHz;
+    UINT PresentationInterval;
+};
+
+struct D3DRECT {
+    LONG x1;
+    LONG y1;
+    LONG x2;
+    LONG y2;
+};
+
+struct D3DVIEWPORT9 {
+    DWORD X;
+    DWORD Y;
+    DWORD Width;
+    DWORD Height;
+    float MinZ;
+    float MaxZ;
+};
+
+// ---- Transforms, lights, materials
+
+// Row-major, used with row vectors: v' = v · M, translation in _41.._43. Sixteen packed
+// floats, so any row-major 4x4 float matrix can be handed over by address.
+struct D3DMATRIX {
+    union {
+        struct {
+            float _11, _12, _13, _14;
+            float _21, _22, _23, _24;
+            float _31, _32, _33, _34;
+            float _41, _42, _43, _44;
+        };
+        float m[4][4];
+    };
+};
+static_assert(sizeof(D3DMATRIX) == 64);
+
+enum D3DTRANSFORMSTATETYPE : DWORD {
+    D3DTS_VIEW = 2,
+    D3DTS_PROJECTION = 3,
+    D3DTS_TEXTURE0 = 16,
+    D3DTS_TEXTURE1 = 17,
+    D3DTS_TEXTURE2 = 18,
+    D3DTS_TEXTURE3 = 19,
+    D3DTS_TEXTURE4 = 20,
+    D3DTS_TEXTURE5 = 21,
+    D3DTS_TEXTURE6 = 22,
+    D3DTS_TEXTURE7 = 23,
+    D3DTS_WORLD = 256, // = D3DTS_WORLDMATRIX(0)
+};
+constexpr D3DTRANSFORMSTATETYPE D3DTS_WORLDMATRIX(UINT index) {
+    return static_cast<D3DTRANSFORMSTATETYPE>(index + 256);
+}
+
+struct D3DVECTOR {
+    float x;
+    float y;
+    float z;
+};
+
+struct D3DCOLORVALUE {
+    float r;
+    float g;
+    float b;
+    float a;
+};
+
+enum D3DLIGHTTYPE : DWORD {
+    D3DLIGHT_POINT = 1,
+    D3DLIGHT_SPOT = 2,
+    D3DLIGHT_DIRECTIONAL = 3,
+};
+
+struct D3DLIGHT9 {
+    D3DLIGHTTYPE Type;
+    D3DCOLORVALUE Diffuse;
+    D3DCOLORVALUE Specular;
+    D3DCOLORVALUE Ambient;
+    D3DVECTOR Position;
+    D3DVECTOR Direction; // world space, pointing the way the light travels
+    float Range;
+    float Falloff;
+    float Attenuation0;
+    float Attenuation1;
+    float Attenuation2;
+    float Theta;
+    float Phi;
+};
+static_assert(sizeof(D3DLIGHT9) == 104);
+
+struct D3DMATERIAL9 {
+    D3DCOLORVALUE Diffuse;
+    D3DCOLORVALUE Ambient;
+    D3DCOLORVALUE Specular;
+    D3DCOLORVALUE Emissive;
+    float Power;
+};
+static_assert(sizeof(D3DMATERIAL9) == 68);
+
+// ---- Vertex formats and primitives
+
+inline constexpr DWORD D3DFVF_XYZ = 0x002;
+inline constexpr DWORD D3DFVF_XYZRHW = 0x004;
+inline constexpr DWORD D3DFVF_NORMAL = 0x010;
+inline constexpr DWORD D3DFVF_PSIZE = 0x020;
+inline constexpr DWORD D3DFVF_DIFFUSE = 0x040;
+inline constexpr DWORD D3DFVF_SPECULAR = 0x080;
+inline constexpr DWORD D3DFVF_TEX0 = 0x000;
+inline constexpr DWORD D3DFVF_TEX1 = 0x100;
+inline constexpr DWORD D3DFVF_TEX2 = 0x200;
+inline constexpr DWORD D3DFVF_TEX3 = 0x300;
+inline constexpr DWORD D3DFVF_TEX4 = 0x400;
+inline constexpr DWORD D3DFVF_POSITION_MASK = 0x400E;
+inline constexpr DWORD D3DFVF_TEXCOUNT_MASK = 0xF00;
+inline constexpr DWORD D3DFVF_TEXCOUNT_SHIFT = 8;
+
+enum D3DPRIMITIVETYPE : DWORD {
+    D3DPT_POINTLIST = 1,
+    D3DPT_LINELIST = 2,
+    D3DPT_LINESTRIP = 3,
+    D3DPT_TRIANGLELIST = 4,
+    D3DPT_TRIANGLESTRIP = 5,
+    D3DPT_TRIANGLEFAN = 6,
+};
+
+// ---- Render states
+
+enum D3DRENDERSTATETYPE : DWORD {
+    D3DRS_ZENABLE = 7,
+    D3DRS_FILLMODE = 8,
+    D3DRS_SHADEMODE = 9,
+    D3DRS_ZWRITEENABLE = 14,
+    D3DRS_ALPHATESTENABLE = 15,
+    D3DRS_LASTPIXEL = 16,
+    D3DRS_SRCBLEND = 19,
+    D3DRS_DESTBLEND = 20,
+    D3DRS_CULLMODE = 22,
+    D3DRS_ZFUNC = 23,
+    D3DRS_ALPHAREF = 24,
+    D3DRS_ALPHAFUNC = 25,
+    D3DRS_DITHERENABLE = 26,
+    D3DRS_ALPHABLENDENABLE = 27,
+    D3DRS_FOGENABLE = 28,
+    D3DRS_SPECULARENABLE = 29,
+    D3DRS_FOGCOLOR = 34,
+    D3DRS_FOGTABLEMODE = 35,
+    D3DRS_FOGSTART = 36,   // float bits
+    D3DRS_FOGEND = 37,     // float bits
+    D3DRS_FOGDENSITY = 38, // float bits
+    D3DRS_RANGEFOGENABLE = 48,
+    D3DRS_STENCILENABLE = 52,
+    D3DRS_TEXTUREFACTOR = 60,
+    D3DRS_WRAP0 = 128,
+    D3DRS_WRAP1 = 129,
+    D3DRS_WRAP2 = 130,
+    D3DRS_WRAP3 = 131,
+    D3DRS_WRAP4 = 132,
+    D3DRS_WRAP5 = 133,
+    D3DRS_WRAP6 = 134,
+    D3DRS_WRAP7 = 135,
+    D3DRS_CLIPPING = 136,
+    D3DRS_LIGHTING = 137,
+    D3DRS_AMBIENT = 139,
+    D3DRS_FOGVERTEXMODE = 140,
+    D3DRS_COLORVERTEX = 141,
+    D3DRS_LOCALVIEWER = 142,
+    D3DRS_NORMALIZENORMALS = 143,
+    D3DRS_DIFFUSEMATERIALSOURCE = 145,
+    D3DRS_SPECULARMATERIALSOURCE = 146,
+    D3DRS_AMBIENTMATERIALSOURCE = 147,
+    D3DRS_EMISSIVEMATERIALSOURCE = 148,
+    D3DRS_VERTEXBLEND = 151,
+    D3DRS_CLIPPLANEENABLE = 152,
+    D3DRS_POINTSIZE = 154,     // float bits
+    D3DRS_POINTSIZE_MIN = 155, // float bits
+    D3DRS_POINTSPRITEENABLE = 156,
+    D3DRS_POINTSCALEENABLE = 157,
+    D3DRS_POINTSCALE_A = 158, // float bits
+    D3DRS_POINTSCALE_B = 159, // float bits
+    D3DRS_POINTSCALE_C = 160, // float bits
+    D3DRS_MULTISAMPLEANTIALIAS = 161,
+    D3DRS_POINTSIZE_MAX = 166, // float bits
+    D3DRS_COLORWRITEENABLE = 168,
+    D3DRS_BLENDOP = 171,
+    D3DRS_SCISSORTESTENABLE = 174,
+    D3DRS_SLOPESCALEDEPTHBIAS = 175,
+    D3DRS_SRGBWRITEENABLE = 194,
+    D3DRS_DEPTHBIAS = 195,
+    D3DRS_SEPARATEALPHABLENDENABLE = 206,
+};
+
+enum D3DZBUFFERTYPE : DWORD { D3DZB_FALSE = 0, D3DZB_TRUE = 1, D3DZB_USEW = 2 };
+enum D3DFILLMODE : DWORD { D3DFILL_POINT = 1, D3DFILL_WIREFRAME = 2, D3DFILL_SOLID = 3 };
+enum D3DSHADEMODE : DWORD { D3DSHADE_FLAT = 1, D3DSHADE_GOURAUD = 2, D3DSHADE_PHONG = 3 };
+enum D3DCULL : DWORD { D3DCULL_NONE = 1, D3DCULL_CW = 2, D3DCULL_CCW = 3 };
+
+enum D3DCMPFUNC : DWORD {
+    D3DCMP_NEVER = 1,
+    D3DCMP_LESS = 2,
+    D3DCMP_EQUAL = 3,
+    D3DCMP_LESSEQUAL = 4,
+    D3DCMP_GREATER = 5,
+    D3DCMP_NOTEQUAL = 6,
+    D3DCMP_GREATEREQUAL = 7,
+    D3DCMP_ALWAYS = 8,
+};
+
+enum D3DBLEND : DWORD {
+    D3DBLEND_ZERO = 1,
+    D3DBLEND_ONE = 2,
+    D3DBLEND_SRCCOLOR = 3,
+    D3DBLEND_INVSRCCOLOR = 4,
+    D3DBLEND_SRCALPHA = 5,
+    D3DBLEND_INVSRCALPHA = 6,
+    D3DBLEND_DESTALPHA = 7,
+    D3DBLEND_INVDESTALPHA = 8,
+    D3DBLEND_DESTCOLOR = 9,
+    D3DBLEND_INVDESTCOLOR = 10,
+    D3DBLEND_SRCALPHASAT = 11,
+    D3DBLEND_BOTHSRCALPHA = 12,
+    D3DBLEND_BOTHINVSRCALPHA = 13,
+    D3DBLEND_BLENDFACTOR = 14,
+    D3DBLEND_INVBLENDFACTOR = 15,
+};
+
+enum D3DBLENDOP : DWORD {
+    D3DBLENDOP_ADD = 1,
+    D3DBLENDOP_SUBTRACT = 2,
+    D3DBLENDOP_REVSUBTRACT = 3,
+    D3DBLENDOP_MIN = 4,
+    D3DBLENDOP_MAX = 5,
+};
+
+enum D3DFOGMODE : DWORD { D3DFOG_NONE = 0, D3DFOG_EXP = 1, D3DFOG_EXP2 = 2, D3DFOG_LINEAR = 3 };
+
+enum D3DMATERIALCOLORSOURCE : DWORD {
+    D3DMCS_MATERIAL = 0,
+    D3DMCS_COLOR1 = 1,
+    D3DMCS_COLOR2 = 2,
+};
+
+enum D3DVERTEXBLENDFLAGS : DWORD { D3DVBF_DISABLE = 0 };
+
+// ---- Texture stages and samplers
+
+enum D3DTEXTURESTAGESTATETYPE : DWORD {
+    D3DTSS_COLOROP = 1,
+    D3DTSS_COLORARG1 = 2,
+    D3DTSS_COLORARG2 = 3,
+    D3DTSS_ALPHAOP = 4,
+    D3DTSS_ALPHAARG1 = 5,
+    D3DTSS_ALPHAARG2 = 6,
+    D3DTSS_BUMPENVMAT00 = 7,
+    D3DTSS_BUMPENVMAT01 = 8,
+    D3DTSS_BUMPENVMAT10 = 9,
+    D3DTSS_BUMPENVMAT11 = 10,
+    D3DTSS_TEXCOORDINDEX = 11,
+    D3DTSS_BUMPENVLSCALE = 22,
+    D3DTSS_BUMPENVLOFFSET = 23,
+    D3DTSS_TEXTURETRANSFORMFLAGS = 24,
+    D3DTSS_COLORARG0 = 26,
+    D3DTSS_ALPHAARG0 = 27,
+    D3DTSS_RESULTARG = 28,
+    D3DTSS_CONSTANT = 32,
+};
+
+enum D3DTEXTUREOP : DWORD {
+    D3DTOP_DISABLE = 1,
+    D3DTOP_SELECTARG1 = 2,
+    D3DTOP_SELECTARG2 = 3,
+    D3DTOP_MODULATE = 4,
+    D3DTOP_MODULATE2X = 5,
+    D3DTOP_MODULATE4X = 6,
+    D3DTOP_ADD = 7,
+    D3DTOP_ADDSIGNED = 8,
+    D3DTOP_ADDSIGNED2X = 9,
+    D3DTOP_SUBTRACT = 10,
+    D3DTOP_ADDSMOOTH = 11,
+    D3DTOP_BLENDDIFFUSEALPHA = 12,
+    D3DTOP_BLENDTEXTUREALPHA = 13,
+    D3DTOP_BLENDFACTORALPHA = 14,
+    D3DTOP_BLENDTEXTUREALPHAPM = 15,
+    D3DTOP_BLENDCURRENTALPHA = 16,
+    D3DTOP_PREMODULATE = 17,
+    D3DTOP_DOTPRODUCT3 = 24,
+    D3DTOP_MULTIPLYADD = 25,
+    D3DTOP_LERP = 26,
+};
+
+// Texture stage arguments: a source in the low bits, modifiers OR-ed on top.
+inline constexpr DWORD D3DTA_SELECTMASK = 0x0F;
+inline constexpr DWORD D3DTA_DIFFUSE = 0x0;
+inline constexpr DWORD D3DTA_CURRENT = 0x1;
+inline constexpr DWORD D3DTA_TEXTURE = 0x2;
+inline constexpr DWORD D3DTA_TFACTOR = 0x3;
+inline constexpr DWORD D3DTA_SPECULAR = 0x4;
+inline constexpr DWORD D3DTA_TEMP = 0x5;
+inline constexpr DWORD D3DTA_CONSTANT = 0x6;
+inline constexpr DWORD D3DTA_COMPLEMENT = 0x10;
+inline constexpr DWORD D3DTA_ALPHAREPLICATE = 0x20;
+
+enum D3DTEXTURETRANSFORMFLAGS : DWORD {
+    D3DTTFF_DISABLE = 0,
+    D3DTTFF_COUNT1 = 1,
+    D3DTTFF_COUNT2 = 2,
+    D3DTTFF_COUNT3 = 3,
+    D3DTTFF_COUNT4 = 4,
+    D3DTTFF_PROJECTED = 0x100,
+};
+
+enum D3DSAMPLERSTATETYPE : DWORD {
+    D3DSAMP_ADDRESSU = 1,
+    D3DSAMP_ADDRESSV = 2,
+    D3DSAMP_ADDRESSW = 3,
+    D3DSAMP_BORDERCOLOR = 4,
+    D3DSAMP_MAGFILTER = 5,
+    D3DSAMP_MINFILTER = 6,
+    D3DSAMP_MIPFILTER = 7,
+    D3DSAMP_MIPMAPLODBIAS = 8,
+    D3DSAMP_MAXMIPLEVEL = 9,
+    D3DSAMP_MAXANISOTROPY = 10,
+    D3DSAMP_SRGBTEXTURE = 11,
+    D3DSAMP_ELEMENTINDEX = 12,
+    D3DSAMP_DMAPOFFSET = 13,
+};
+
+enum D3DTEXTUREADDRESS : DWORD {
+    D3DTADDRESS_WRAP = 1,
+    D3DTADDRESS_MIRROR = 2,
+    D3DTADDRESS_CLAMP = 3,
+    D3DTADDRESS_BORDER = 4,
+    D3DTADDRESS_MIRRORONCE = 5,
+};
+
+enum D3DTEXTUREFILTERTYPE : DWORD {
+    D3DTEXF_NONE = 0,
+    D3DTEXF_POINT = 1,
+    D3DTEXF_LINEAR = 2,
+    D3DTEXF_ANISOTROPIC = 3,
+    D3DTEXF_PYRAMIDALQUAD = 6,
+    D3DTEXF_GAUSSIANQUAD = 7,
+};
+
+} // namespace tessivane::platform

@@ -1,0 +1,28 @@
+// Turns the device's state into what one draw needs: the pixel state (which stages run, what
+// they read, fog, depth, blending, the target) and where the geometry lands.
+#pragma once
+
+#include "platform/soft/device_state.h"
+#include "platform/soft/pixel_state.h"
+#include "platform/soft/raster.h"
+#include "platform/soft/resources.h"
+
+namespace tessivane::platform::soft {
+
+struct DrawTargets {
+    SoftSurface* target = nullptr;
+    std::uint16_t* depth = nullptr; // null without a depth buffer
+    int depthPitch = 0;
+    D3DVIEWPORT9 viewport{};
+};
+
+// Fills state for a draw; false, with unsupported naming the reason, when the state asks for
+// something the device does not draw. textures[n] is the texture bound to stage n, or null.
+bool buildPixelState(const DeviceState& device, SoftTexture* const textures[MAX_STAGES],
+                     const DrawTargets& targets, bool preTransformed, PixelState& state,
+                     const char*& unsupported);
+
+GeometryTarget buildGeometryTarget(const DeviceState& device, const D3DVIEWPORT9& viewport,
+                                   bool preTransformed);
+
+} // namespace tessivane::platform::soft

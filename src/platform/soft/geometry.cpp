@@ -1,0 +1,412 @@
+// Filling a batch: primitives are assembled, clipped, projected, snapped and sorted into the
+// strips they touch.
+#include "platform/soft/raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tessivane::platform::soft {
+
+namespace {
+
+// Transformed primitives are clipped in x and y only where they reach this many half-viewports
+// beyond the centre; the viewport rectangle cuts the rest exactly, pixel by pixel. It keeps
+// snapped coordinates within ±2^22 and edge products well inside 64 bits.
+constexpr float GUARD_BAND = 4.0f;
+// Pre-transformed positions further out than this (in pixels) go through the clipper too.
+constexpr float SCREEN_LIMIT = 16384.0f;
+// Clip-space w below this is behind or at the eye.
+constexpr float MIN_W = 1e-6f;
+// Anything larger is treated as broken input and dropped rather than clipped.
+constexpr float POSITION_LIMIT = 1e18f;
+
+// A batch is drawn once it holds this much, while what it holds is still in the cache (about
+// half a megabyte of vertices).
+constexpr std::size_t MAX_TRIANGLES = 1 << 12;
+constexpr std::size_t MAX_POOL_FLOATS = 1 << 17;
+
+enum ClipPlane : unsigned {
+    CLIP_NEAR = 1 << 0,   // z >= 0
+    CLIP_FAR = 1 << 1,    // z <= w
+    CLIP_LEFT = 1 << 2,   // x >= -G·w
+    CLIP_RIGHT = 1 << 3,  // x <= G·w
+    CLIP_TOP = 1 << 4,    // y <= G·w
+    CLIP_BOTTOM = 1 << 5, // y >= -G·w
+    CLIP_W = 1 << 6,      // w >= MIN_W
+    CLIP_PLANES = 7,
+    CLIP_INVALID = 1 << 7, // not finite, or absurdly large
+};
+
+float planeDistance(unsigned plane, const float* p) {
+    switch (plane) {
+    case 0:
+        return p[2];
+    case 1:
+        return p[3] - p[2];
+    case 2:
+        return p[0] + GUARD_BAND * p[3];
+    case 3:
+        return GUARD_BAND * p[3] - p[0];
+    case 4:
+        return GUARD_BAND * p[3] - p[1];
+    case 5:
+        return p[1] + GUARD_BAND * p[3];
+    default:
+        return p[3] - MIN_W;
+    }
+}
+
+bool isSane(const float* p) {
+    for (int i = 0; i < 4; ++i) {
+        if (!(std::fabs(p[i]) <= POSITION_LIMIT)) {
+            return false; // also NaN
+        }
+    }
+    return true;
+}
+
+unsigned clipCode(const float* p) {
+    if (!isSane(p)) {
+        return CLIP_INVALID;
+    }
+    const float x = p[0], y = p[1], z = p[2], w = p[3];
+    const float guard = GUARD_BAND * w;
+    // Each test as the clipper's plane distance >= 0 (see planeDistance).
+    return (z >= 0.0f ? 0u : CLIP_NEAR) | (w - z >= 0.0f ? 0u : CLIP_FAR) |
+           (x + guard >= 0.0f ? 0u : CLIP_LEFT) | (guard - x >= 0.0f ? 0u : CLIP_RIGHT) |
+           (guard - y >= 0.0f ? 0u : CLIP_TOP) | (y + guard >= 0.0f ? 0u : CLIP_BOTTOM) |
+           (w - MIN_W >= 0.0f ? 0u : CLIP_W);
+}
+
+// Whether a pre-transformed vertex can be rasterized as it is.
+bool screenVertexInside(const float* p) {
+    return isSane(p) && p[3] > 0.0f && p[2] >= 0.0f && p[2] <= 1.0f &&
+           std::fabs(p[0]) <= SCREEN_LIMIT && std::fabs(p[1]) <= SCREEN_LIMIT;
+}
+
+// The clip-space position a pre-transformed vertex came from, for clipping it. Null when
+// it has no sensible one (1/w not positive).
+bool unproject(const GeometryTarget& t, const VertexOutput& v, VertexOutput& out) {
+    const float* p = v.position;
+    if (!isSane(p) || !(p[3] > 0.0f)) {
+        return false;
+    }
+    out = v;
+    const float w = 1.0f / p[3];
+    const float range = t.maxZ - t.minZ;
+    out.position[0] = ((p[0] - t.x) / t.halfWidth - 1.0f) * w;
+    out.position[1] = (1.0f - (p[1] - t.y) / t.halfHeight) * w;
+    out.position[2] = range != 0.0f ? (p[2] - t.minZ) / range * w : 0.0f;
+    out.position[3] = w;
+    return isSane(out.position);
+}
+
+// The point where the edge from inside vertex a to outside vertex b crosses a plane, computed
+// from the inside end so that a shared edge gives the same point from either triangle.
+void intersect(const VertexOutput& a, float da, const VertexOutput& b, float db,
+               VertexOutput& out) {
+    const float t = da / (da - db);
+    const auto* fa = reinterpret_cast<const float*>(&a);
+    const auto* fb = reinterpret_cast<const float*>(&b);
+    auto* fo = reinterpret_cast<float*>(&out);
+    for (int i = 0; i < VERTEX_OUTPUT_FLOATS; ++i) {
+        fo[i] = fa[i] + t * (fb[i] - fa[i]);
+    }
+}
+
+// round(v · 256), halves upwards; |v| stays far below 2^31 / 256 inside the guard band.
+std::int32_t snap(float v) {
+    const double scaled = static_cast<double>(v) * SUBPIXEL + 0.5;
+    const auto i = static_cast<std::int32_t>(scaled);
+    return scaled < static_cast<double>(i) ? i - 1 : i;
+}
+
+} // namespace
+
+void Batch::reset(int targetHeight) {
+    draws.clear();
+    pool_.clear();
+    triangles.clear();
+    points.clear();
+    clears.clear();
+    const auto strips = static_cast<std::size_t>((targetHeight + STRIP_ROWS - 1) / STRIP_ROWS);
+    if (bins_.size() != strips) {
+        bins_.resize(strips);
+    }
+    for (auto& bin : bins_) {
+        bin.clear();
+    }
+}
+
+bool Batch::full() const {
+    return triangles.size() >= MAX_TRIANGLES || points.size() >= MAX_TRIANGLES ||
+           pool_.size() >= MAX_POOL_FLOATS;
+}
+
+std::uint32_t Batch::addDraw(const DrawRecord& draw) {
+    draws.push_back(draw);
+    return static_cast<std::uint32_t>(draws.size() - 1);
+}
+
+void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
+    const int last = std::min(rowMax / STRIP_ROWS, stripCount() - 1);
+    for (int s = rowMin / STRIP_ROWS; s <= last; ++s) {
+        bins_[s].push_back(entry);
+    }
+}
+
+void Batch::addClear(const BatchClear& clear) {
+    if (clear.x0 >= clear.x1 || clear.y0 >= clear.y1) {
+        return;
+    }
+    clears.push_back(clear);
+    bin(BIN_CLEAR | static_cast<std::uint32_t>(clears.size() - 1), clear.y0, clear.y1 - 1);
+}
+
+std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, bool perspective) {
+    const auto offset = static_cast<std::uint32_t>(pool_.size());
+    const float* p = v.position;
+    float screen[4];
+    if (t.preTransformed && screenVertexInside(p)) {
+        std::memcpy(screen, p, sizeof screen);
+    } else {
+        // Divided by w through one reciprocal (exact when w = 1).
+        const float invW = 1.0f / p[3];
+        screen[0] = t.x + (1.0f + p[0] * invW) * t.halfWidth;
+        screen[1] = t.y + (1.0f - p[1] * invW) * t.halfHeight;
+        screen[2] = t.minZ + (p[2] * invW) * (t.maxZ - t.minZ);
+        screen[3] = invW;
+    }
+    float* out = pool_.append(4 + static_cast<std::size_t>(attributeCount_));
+    std::memcpy(out, screen, sizeof screen);
+    const auto* f = reinterpret_cast<const float*>(&v);
+    for (int k = 0; k < attributeCount_; ++k) {
+        const float value = f[attributes_[k].source];
+        // Triangles interpolate value/w, to be multiplied back by w per pixel.
+        out[4 + k] = perspective ? value * screen[3] : value;
+    }
+    return offset;
+}
+
+void Batch::emitTriangle(const GeometryTarget& t, std::uint32_t a, std::uint32_t b,
+                         std::uint32_t c) {
+    BatchTriangle tri;
+    const std::uint32_t offsets[3] = {a, b, c};
+    for (int i = 0; i < 3; ++i) {
+        tri.vertex[i] = offsets[i];
+        tri.x[i] = snap(pool_[offsets[i]]);
+        tri.y[i] = snap(pool_[offsets[i] + 1]);
+    }
+    // Twice the signed area; positive when the triangle runs clockwise on screen.
+    const std::int64_t area = (std::int64_t(tri.x[1]) - tri.x[0]) * (tri.y[2] - tri.y[0]) -
+                              (std::int64_t(tri.x[2]) - tri.x[0]) * (tri.y[1] - tri.y[0]);
+    if (area == 0) {
+        return;
+    }
+    if ((t.cull == D3DCULL_CW && area > 0) || (t.cull == D3DCULL_CCW && area < 0)) {
+        return;
+    }
+    if (area < 0) {
+        // Keep vertex 0 as the reference of the planes; only the winding changes.
+        std::swap(tri.x[1], tri.x[2]);
+        std::swap(tri.y[1], tri.y[2]);
+        std::swap(tri.vertex[1], tri.vertex[2]);
+    }
+    const std::int32_t minX = std::min({tri.x[0], tri.x[1], tri.x[2]});
+    const std::int32_t maxX = std::max({tri.x[0], tri.x[1], tri.x[2]});
+    const std::int32_t minY = std::min({tri.y[0], tri.y[1], tri.y[2]});
+    const std::int32_t maxY = std::max({tri.y[0], tri.y[1], tri.y[2]});
+    // Only pixels whose centres lie within the bounds can be covered.
+    const auto colMin = std::max<std::int64_t>(ceilDiv(minX, SUBPIXEL), t.clipX0);
+    const auto colMax = std::min<std::int64_t>(floorDiv(maxX, SUBPIXEL), t.clipX1 - 1);
+    const auto rowMin = std::max<std::int64_t>(ceilDiv(minY, SUBPIXEL), t.clipY0);
+    const auto rowMax = std::min<std::int64_t>(floorDiv(maxY, SUBPIXEL), t.clipY1 - 1);
+    if (colMin > colMax || rowMin > rowMax) {
+        return;
+    }
+    tri.colMin = static_cast<std::int16_t>(colMin);
+    tri.colMax = static_cast<std::int16_t>(colMax);
+    tri.rowMin = static_cast<std::int16_t>(rowMin);
+    tri.rowMax = static_cast<std::int16_t>(rowMax);
+    tri.draw = currentDraw_;
+    triangles.push_back(tri);
+    bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), tri.rowMin, tri.rowMax);
+}
+
+void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
+                        const UINT index[3]) {
+    if (t.preTransformed) {
+        if (screenVertexInside(v[0]->position) && screenVertexInside(v[1]->position) &&
+            screenVertexInside(v[2]->position)) {
+            std::uint32_t o[3];
+            for (int i = 0; i < 3; ++i) {
+                if (projected_[index[i]] == UINT32_MAX) {
+                    projected_[index[i]] = project(t, *v[i], true);
+                }
+                o[i] = projected_[index[i]];
+            }
+            emitTriangle(t, o[0], o[1], o[2]);
+            return;
+        }
+        // Outside the drawable range: back to clip space, clip, and project again.
+        VertexOutput clip[3];
+        for (int i = 0; i < 3; ++i) {
+            if (!unproject(t, *v[i], clip[i])) {
+                return;
+            }
+        }
+        const VertexOutput* c[3] = {&clip[0], &clip[1], &clip[2]};
+        GeometryTarget transformed = t;
+        transformed.preTransformed = false;
+        const UINT none[3] = {UINT32_MAX, UINT32_MAX, UINT32_MAX};
+        addTriangle(transformed, c, none);
+        return;
+    }
+
+    unsigned codes[3];
+    for (int i = 0; i < 3; ++i) {
+        codes[i] = index[i] == UINT32_MAX ? clipCode(v[i]->position) : codes_[index[i]];
+    }
+    if ((codes[0] | codes[1] | codes[2]) & CLIP_INVALID) {
+        return;
+    }
+    if (codes[0] & codes[1] & codes[2]) {
+        return; // wholly outside one plane
+    }
+    const unsigned crossed = codes[0] | codes[1] | codes[2];
+    if (crossed == 0) {
+        std::uint32_t o[3];
+        for (int i = 0; i < 3; ++i) {
+            if (index[i] == UINT32_MAX) {
+                o[i] = project(t, *v[i], true);
+            } else {
+                if (projected_[index[i]] == UINT32_MAX) {
+                    projected_[index[i]] = project(t, *v[i], true);
+                }
+                o[i] = projected_[index[i]];
+            }
+        }
+        emitTriangle(t, o[0], o[1], o[2]);
+        return;
+    }
+
+    // Sutherland-Hodgman against each plane the triangle crosses.
+    constexpr int MAX_POLYGON = 3 + CLIP_PLANES;
+    VertexOutput buffers[2][MAX_POLYGON];
+    int count = 3;
+    for (int i = 0; i < 3; ++i) {
+        buffers[0][i] = *v[i];
+    }
+    int from = 0;
+    for (unsigned plane = 0; plane < CLIP_PLANES && count > 0; ++plane) {
+        if (!(crossed & (1u << plane))) {
+            continue;
+        }
+        const VertexOutput* in = buffers[from];
+        VertexOutput* out = buffers[1 - from];
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            const VertexOutput& a = in[i];
+            const VertexOutput& b = in[(i + 1) % count];
+            const float da = planeDistance(plane, a.position);
+            const float db = planeDistance(plane, b.position);
+            const bool aIn = da >= 0.0f;
+            const bool bIn = db >= 0.0f;
+            if (aIn) {
+                out[n++] = a;
+            }
+            if (aIn != bIn) {
+                if (aIn) {
+                    intersect(a, da, b, db, out[n++]);
+                } else {
+                    intersect(b, db, a, da, out[n++]);
+                }
+            }
+        }
+        count = n;
+        from = 1 - from;
+    }
+    if (count < 3) {
+        return;
+    }
+    std::uint32_t fan[MAX_POLYGON];
+    for (int i = 0; i < count; ++i) {
+        fan[i] = project(t, buffers[from][i], true);
+    }
+    for (int i = 1; i + 1 < count; ++i) {
+        emitTriangle(t, fan[0], fan[i], fan[i + 1]);
+    }
+}
+
+void Batch::addPoint(const GeometryTarget& t, const VertexOutput& v) {
+    const float* p = v.position;
+    if (t.preTransformed) {
+        if (!screenVertexInside(p)) {
+            return;
+        }
+    } else if (clipCode(p) & (CLIP_INVALID | CLIP_NEAR | CLIP_FAR | CLIP_W)) {
+        return; // behind the eye or outside the depth range
+    }
+    const std::uint32_t offset = project(t, v, false);
+    const float x = pool_[offset];
+    const float y = pool_[offset + 1];
+    // The unit square around (x, y) holds exactly one pixel centre under the fill rule: the
+    // nearest, ties going to the lower index.
+    const float column = std::ceil(x - 0.5f);
+    const float row = std::ceil(y - 0.5f);
+    if (!(column >= float(t.clipX0) && column < float(t.clipX1) && row >= float(t.clipY0) &&
+          row < float(t.clipY1))) {
+        pool_.shrink(offset);
+        return;
+    }
+    BatchPoint point{static_cast<std::int32_t>(column), static_cast<std::int32_t>(row), offset,
+                     currentDraw_};
+    points.push_back(point);
+    bin(BIN_POINT | static_cast<std::uint32_t>(points.size() - 1), point.y, point.y);
+}
+
+void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMITIVETYPE type,
+                          const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount) {
+    currentDraw_ = draw;
+    attributeCount_ = draws[draw].state.attributeCount;
+    attributes_ = draws[draw].state.attributes;
+    if (type == D3DPT_POINTLIST) {
+        for (UINT i = 0; i < primitiveCount; ++i) {
+            addPoint(t, vertices[i]);
+        }
+        return;
+    }
+    projected_.assign(vertexCount, UINT32_MAX);
+    if (!t.preTransformed) {
+        codes_.resize(vertexCount);
+        for (UINT i = 0; i < vertexCount; ++i) {
+            codes_[i] = static_cast<std::uint8_t>(clipCode(vertices[i].position));
+        }
+    }
+    for (UINT k = 0; k < primitiveCount; ++k) {
+        UINT index[3];
+        switch (type) {
+        case D3DPT_TRIANGLESTRIP:
+            // Odd triangles swap their last two vertices so that all keep one winding.
+            index[0] = k;
+            index[1] = (k & 1) ? k + 2 : k + 1;
+            index[2] = (k & 1) ? k + 1 : k + 2;
+            break;
+        case D3DPT_TRIANGLEFAN:
+            index[0] = 0;
+            index[1] = k + 1;
+            index[2] = k + 2;
+            break;
+        default:
+            index[0] = 3 * k;
+            index[1] = 3 * k + 1;
+            index[2] = 3 * k + 2;
+            break;
+        }
+        const VertexOutput* v[3] = {&vertices[index[0]], &vertices[index[1]], &vertices[index[2]]};
+        addTriangle(t, v, index);
+    }
+}
+
+} // namespace tessivane::platform::soft

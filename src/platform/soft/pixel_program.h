@@ -1,0 +1,64 @@
+// The pixel stage: per draw, the state is compiled once into a short list of operations, each
+// a loop specialised on its state (texture format, filter, addressing, stage operation, fog
+// mode, blend factors) that runs over a chunk of pixels at a time. Nothing in those loops
+// looks state up or allocates. A pixel program (later) is one more kind of operation list
+// over the same registers.
+#pragma once
+
+#include "platform/soft/pixel_state.h"
+
+#include <cstdint>
+
+namespace tessivane::platform::soft {
+
+// Pixels shaded together.
+inline constexpr int CHUNK = 64;
+
+// Per-thread scratch for up to CHUNK covered pixels of one primitive, from any of its rows.
+struct alignas(64) PixelChunk {
+    int count = 0; // pixels covered; after the depth test, those that passed
+    std::int32_t x[CHUNK];
+    std::int32_t y[CHUNK];
+    float fx[CHUNK]; // x − refX of the primitive
+    float fy[CHUNK]; // y − refY
+    float z[CHUNK];
+    float w[CHUNK];
+    float coord[MAX_STAGES][2][CHUNK];
+    float reg[REG_COUNT][4][CHUNK];
+};
+
+struct PixelOp {
+    using Run = void (*)(const PixelOp&, const PixelState&, PixelChunk&);
+    Run run = nullptr;
+    std::uint8_t stage = 0;
+    std::uint8_t dst = 0;
+    std::uint8_t arg1 = 0;
+    std::uint8_t arg2 = 0;
+};
+
+inline constexpr int MAX_PIXEL_OPS = 3 * MAX_STAGES + 3;
+
+struct PixelProgram {
+    using Depth = void (*)(const PixelState&, const PrimitivePlanes&, PixelChunk&);
+    using Write = void (*)(const PixelState&, const PixelChunk&, int colorReg, int alphaReg);
+
+    Depth depth = nullptr; // tests (and writes) depth; keeps the pixels that pass
+    PixelOp ops[MAX_PIXEL_OPS];
+    int opCount = 0;
+    std::uint8_t colorReg = REG_DIFFUSE; // where the final RGB is
+    std::uint8_t alphaReg = REG_DIFFUSE; // where the final alpha is
+    Write write = nullptr;               // blends and stores
+};
+
+PixelProgram compilePixelProgram(const PixelState& state);
+
+// Shades the chunk's pixels, all of them inside the primitive and the clip rectangle.
+void shadeChunk(const PixelState& state, const PixelProgram& program, const PrimitivePlanes& planes,
+                PixelChunk& chunk);
+
+// The same, one pixel at a time, every state looked up as it goes: the plain reading of the
+// rules that the specialised paths must match byte for byte.
+void shadeSpanReference(const PixelState& state, const PrimitivePlanes& planes, int y, int x0,
+                        int x1);
+
+} // namespace tessivane::platform::soft

@@ -1,0 +1,197 @@
+// What the pixel stage of one draw works with: the texture stages, fog, depth and blending
+// state reduced to what actually runs, the target it writes, and the planes of a primitive.
+// Both pixel paths (the per-draw specialised one and the per-pixel reference one) read it.
+#pragma once
+
+#include "platform/d3d9_types.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+
+namespace tessivane::platform::soft {
+
+// Texture stages (and texture-coordinate sets) the device draws with.
+inline constexpr int MAX_STAGES = 4;
+// Values interpolated across a primitive besides depth and 1/w: diffuse and specular RGBA
+// and two coordinates per stage.
+inline constexpr int MAX_ATTRIBUTES = 8 + 2 * MAX_STAGES;
+
+struct TextureView {
+    const std::uint8_t* bits = nullptr; // level 0, top row first
+    int pitch = 0;
+    int width = 0; // a power of two
+    int height = 0;
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+};
+
+enum class Filter : std::uint8_t { Point, Linear };
+enum class Address : std::uint8_t { Wrap, Clamp };
+
+// Where a stage argument is read from. CURRENT is the running result of the cascade.
+enum Register : std::uint8_t {
+    REG_DIFFUSE,
+    REG_SPECULAR,
+    REG_TFACTOR,
+    REG_CURRENT,
+    REG_TEX0, // the sample of stage n is REG_TEX0 + n
+    REG_COUNT = REG_TEX0 + MAX_STAGES,
+};
+
+// One texture stage that runs. Ops are D3DTOP values; alphaOp may be D3DTOP_DISABLE, which
+// passes the current alpha through. Arguments are registers; on stage 0 CURRENT has already
+// been replaced by DIFFUSE.
+struct StageSetup {
+    DWORD colorOp = D3DTOP_DISABLE;
+    Register colorArg1 = REG_DIFFUSE;
+    Register colorArg2 = REG_DIFFUSE;
+    DWORD alphaOp = D3DTOP_DISABLE;
+    Register alphaArg1 = REG_DIFFUSE;
+    Register alphaArg2 = REG_DIFFUSE;
+    bool sample = false; // the stage reads its texture
+    Filter filter = Filter::Point;
+    Address addressU = Address::Wrap;
+    Address addressV = Address::Wrap;
+    TextureView texture;
+};
+
+// Which interpolated value an attribute slot carries.
+struct AttributeSlot {
+    std::uint8_t source; // float index into VertexOutput
+    bool coordinate;     // a texture coordinate (else a colour channel)
+    std::uint8_t index;  // colour: register; coordinate: stage
+    std::uint8_t component;
+};
+
+enum class FogSource : std::uint8_t {
+    W, // eye depth, rebuilt per pixel from the interpolated 1/w
+    Z, // depth-buffer z
+};
+
+struct PixelState {
+    int stageCount = 0; // stages 0..stageCount-1 run; 0 = the diffuse colour is the output
+    StageSetup stages[MAX_STAGES];
+    float textureFactor[4] = {1, 1, 1, 1};
+    bool specularAdd = false;
+
+    DWORD fogMode = D3DFOG_NONE;
+    FogSource fogSource = FogSource::W;
+    float fogDensity = 1.0f;
+    float fogStart = 0.0f;
+    float fogEnd = 1.0f;
+    float fogColor[3] = {0, 0, 0};
+
+    bool depthTest = false;
+    bool depthWrite = false;
+    DWORD depthFunc = D3DCMP_LESSEQUAL;
+
+    bool blend = false;
+    DWORD srcBlend = D3DBLEND_ONE;
+    DWORD destBlend = D3DBLEND_ZERO;
+
+    int attributeCount = 0;
+    AttributeSlot attributes[MAX_ATTRIBUTES];
+
+    std::uint8_t* target = nullptr; // X8R8G8B8 or A8R8G8B8
+    int targetPitch = 0;
+    D3DFORMAT targetFormat = D3DFMT_X8R8G8B8;
+    std::uint16_t* depth = nullptr; // null when there is no depth buffer
+    int depthPitch = 0;             // in entries
+    // Pixels written: x0 <= x < x1, y0 <= y < y1 (the viewport).
+    int clipX0 = 0, clipY0 = 0, clipX1 = 0, clipY1 = 0;
+};
+
+// value(x, y) = (c + b·(y − refY)) + a·(x − refX), evaluated in that order, in float.
+struct Plane {
+    float a, b, c;
+};
+
+// The interpolation of one primitive. For triangles the attribute planes carry value / w and
+// are perspective-corrected per pixel; for points every plane is flat and taken as it is.
+// Only the draw's attributeCount planes are set.
+struct PrimitivePlanes {
+    float refX, refY;
+    bool perspective;
+    Plane z;
+    Plane invW;
+    Plane attribute[MAX_ATTRIBUTES];
+};
+
+// ---- Arithmetic shared by both pixel paths, so that their bytes agree.
+
+// Clamps to 0..1; NaN becomes 0.
+inline float saturate(float v) {
+    return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
+}
+
+// The 8-bit value of a colour channel: floor(c·255 + 0.5) after clamping.
+inline std::uint32_t toUnorm8(float v) {
+    return static_cast<std::uint32_t>(saturate(v) * 255.0f + 0.5f);
+}
+
+// D16 holds unsigned normalised depth: round(z·65535) after clamping.
+inline std::uint16_t toDepth16(float z) {
+    return static_cast<std::uint16_t>(saturate(z) * 65535.0f + 0.5f);
+}
+
+constexpr std::array<float, 256> unorm8Table() {
+    std::array<float, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        table[i] = static_cast<float>(i) / 255.0f;
+    }
+    return table;
+}
+// byte / 255 for every byte value.
+inline constexpr std::array<float, 256> UNORM8_TO_FLOAT = unorm8Table();
+
+// Texel-space coordinates are kept within ±2^23 so that they convert to int exactly; far
+// outside any texture, where wrapping has long lost all precision anyway.
+inline float limitTexelCoordinate(float x) {
+    constexpr float LIMIT = 8388608.0f;
+    if (!(x > -LIMIT)) {
+        return -LIMIT; // also NaN
+    }
+    return x < LIMIT ? x : LIMIT;
+}
+
+// e^x for x <= 0 to within about 2·10^-7, the same on every machine: built from float
+// additions and multiplications only (the C library's exp may differ by machine in its last
+// bit), and without branches, so that fog runs several pixels at a time. Positive x gives 1;
+// below -87 (and NaN) it gives e^-87, 1.6·10^-38, which no 8-bit colour can tell from 0.
+inline float expNonPositive(float x) {
+    x = x >= -87.0f ? x : -87.0f;
+    x = x < 0.0f ? x : 0.0f;
+    // x = k·ln 2 + r with |r| <= ln 2 / 2 (ln 2 in two parts, the first exact in k·ln2High),
+    // e^r from its series to r^6, then scaled by 2^k.
+    const int k = static_cast<int>(x * 1.44269504f - 0.5f);
+    const float fk = static_cast<float>(k);
+    const float r = (x - fk * 0.693145752f) - fk * 1.42860677e-6f;
+    const float series =
+        1.0f +
+        r * (1.0f +
+             r * (0.5f + r * (1.0f / 6.0f +
+                              r * (1.0f / 24.0f + r * (1.0f / 120.0f + r * (1.0f / 720.0f))))));
+    return series * std::bit_cast<float>(static_cast<std::uint32_t>(k + 127) << 23);
+}
+
+// The fog factor f at distance d: 1 leaves the colour alone, 0 is all fog colour.
+template <DWORD MODE>
+inline float fogFactorOf(float d, float density, float start, float end) {
+    if constexpr (MODE == D3DFOG_EXP) {
+        return expNonPositive(-(d * density));
+    } else if constexpr (MODE == D3DFOG_EXP2) {
+        const float t = d * density;
+        return expNonPositive(-(t * t));
+    } else {
+        return saturate((end - d) / (end - start));
+    }
+}
+
+inline float planeRow(const Plane& p, float fy) {
+    return p.c + p.b * fy;
+}
+inline float planeAt(float row, const Plane& p, float fx) {
+    return row + p.a * fx;
+}
+
+} // namespace tessivane::platform::soft

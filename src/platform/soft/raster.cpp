@@ -1,0 +1,205 @@
+// Drawing a batch's strips: triangle set-up (edges and attribute planes) and coverage, then
+// the pixel stage on the covered pixels.
+#include "platform/soft/raster.h"
+
+#include <algorithm>
+
+namespace tessivane::platform::soft {
+
+namespace {
+
+// One edge of a triangle whose interior lies on the positive side:
+// E(P) = dx·(Py − y0) − dy·(Px − x0) − bias >= 0. The bias of 1 (in the products' units)
+// leaves out pixel centres exactly on edges that are neither top nor left edges.
+struct Edge {
+    std::int64_t dx, dy, x0, y0, bias;
+};
+
+Edge makeEdge(std::int32_t xa, std::int32_t ya, std::int32_t xb, std::int32_t yb) {
+    Edge e;
+    e.dx = std::int64_t(xb) - xa;
+    e.dy = std::int64_t(yb) - ya;
+    e.x0 = xa;
+    e.y0 = ya;
+    // With y growing downwards and the interior on the right of the edge's direction, a
+    // left edge runs upwards and a top edge runs exactly horizontally to the right.
+    const bool topLeft = e.dy < 0 || (e.dy == 0 && e.dx > 0);
+    e.bias = topLeft ? 0 : 1;
+    return e;
+}
+
+// Narrows [x0, x1] (pixel columns) to where row py lies on the inner side of e.
+void clampSpan(const Edge& e, std::int64_t py, std::int64_t& x0, std::int64_t& x1) {
+    const std::int64_t c = e.dx * (py * SUBPIXEL - e.y0) + e.dy * e.x0 - e.bias;
+    const std::int64_t step = e.dy * SUBPIXEL; // E decreases by this per pixel to the right
+    if (step < 0) {
+        x0 = std::max(x0, ceilDiv(-c, -step));
+    } else if (step > 0) {
+        x1 = std::min(x1, floorDiv(c, step));
+    } else if (c < 0) {
+        x1 = x0 - 1;
+    }
+}
+
+// The plane through three values at the snapped vertices; invDet = 1 / (x1·y2 − x2·y1).
+Plane solvePlane(double x1, double y1, double x2, double y2, double invDet, float v0, float v1,
+                 float v2) {
+    const double d1 = double(v1) - v0;
+    const double d2 = double(v2) - v0;
+    Plane p;
+    p.a = static_cast<float>((d1 * y2 - d2 * y1) * invDet);
+    p.b = static_cast<float>((d2 * x1 - d1 * x2) * invDet);
+    p.c = v0;
+    return p;
+}
+
+// Triangles at most this many pixels wide find their spans by stepping the edge functions
+// across the bounding box, cheaper than the divisions that wider ones use.
+constexpr int NARROW = 16;
+
+} // namespace
+
+void Batch::drawStrip(int strip, PixelChunk& chunk) const {
+    const int stripTop = strip * STRIP_ROWS;
+    const int stripBottom = stripTop + STRIP_ROWS - 1;
+    for (const std::uint32_t entry : bins_[strip]) {
+        const std::uint32_t index = entry & ~BIN_KIND;
+        switch (entry & BIN_KIND) {
+        case BIN_CLEAR: {
+            const BatchClear& c = clears[index];
+            const int y0 = std::max(c.y0, stripTop);
+            const int y1 = std::min(c.y1 - 1, stripBottom);
+            for (int y = y0; y <= y1; ++y) {
+                if (c.flags & D3DCLEAR_TARGET) {
+                    auto* row = reinterpret_cast<std::uint32_t*>(
+                        c.target + static_cast<std::ptrdiff_t>(y) * c.targetPitch);
+                    std::fill(row + c.x0, row + c.x1, c.color);
+                }
+                if (c.flags & D3DCLEAR_ZBUFFER) {
+                    std::uint16_t* row =
+                        c.depthBuffer + static_cast<std::ptrdiff_t>(y) * c.depthPitch;
+                    std::fill(row + c.x0, row + c.x1, c.depth);
+                }
+            }
+            break;
+        }
+        case BIN_POINT: {
+            const BatchPoint& pt = points[index];
+            const DrawRecord& draw = draws[pt.draw];
+            const float* v = &pool_[pt.vertex];
+            PrimitivePlanes planes;
+            planes.refX = static_cast<float>(pt.x);
+            planes.refY = static_cast<float>(pt.y);
+            planes.perspective = false;
+            planes.z = Plane{0.0f, 0.0f, v[2]};
+            planes.invW = Plane{0.0f, 0.0f, v[3]};
+            for (int k = 0; k < draw.state.attributeCount; ++k) {
+                planes.attribute[k] = Plane{0.0f, 0.0f, v[4 + k]};
+            }
+            if (draw.reference) {
+                shadeSpanReference(draw.state, planes, pt.y, pt.x, pt.x + 1);
+            } else {
+                chunk.x[0] = pt.x;
+                chunk.y[0] = pt.y;
+                chunk.count = 1;
+                shadeChunk(draw.state, draw.program, planes, chunk);
+            }
+            break;
+        }
+        default: {
+            const BatchTriangle& tri = triangles[index];
+            const DrawRecord& draw = draws[tri.draw];
+            const float* v0 = &pool_[tri.vertex[0]];
+            const float* v1 = &pool_[tri.vertex[1]];
+            const float* v2 = &pool_[tri.vertex[2]];
+
+            PrimitivePlanes planes;
+            const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
+            const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
+            const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
+            const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
+            const double invDet = 1.0 / (x1 * y2 - x2 * y1);
+            planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
+            planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+            planes.perspective = true;
+            planes.z = solvePlane(x1, y1, x2, y2, invDet, v0[2], v1[2], v2[2]);
+            planes.invW = solvePlane(x1, y1, x2, y2, invDet, v0[3], v1[3], v2[3]);
+            for (int k = 0; k < draw.state.attributeCount; ++k) {
+                planes.attribute[k] =
+                    solvePlane(x1, y1, x2, y2, invDet, v0[4 + k], v1[4 + k], v2[4 + k]);
+            }
+
+            const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
+                                   makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
+                                   makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
+            const int y0 = std::max<int>(tri.rowMin, stripTop);
+            const int y1End = std::min<int>(tri.rowMax, stripBottom);
+            const bool narrow = tri.colMax - tri.colMin < NARROW;
+            int covered = 0;
+            // For narrow triangles: each edge function at the bounding box's left column, and
+            // its change per row and per column.
+            std::int64_t rowValue[3] = {}, perRow[3] = {}, perColumn[3] = {};
+            if (narrow) {
+                for (int i = 0; i < 3; ++i) {
+                    const Edge& e = edges[i];
+                    rowValue[i] = e.dx * (std::int64_t(y0) * SUBPIXEL - e.y0) -
+                                  e.dy * (std::int64_t(tri.colMin) * SUBPIXEL - e.x0) - e.bias;
+                    perRow[i] = e.dx * SUBPIXEL;
+                    perColumn[i] = -e.dy * SUBPIXEL;
+                }
+            }
+            for (int y = y0; y <= y1End; ++y) {
+                std::int64_t left = tri.colMin;
+                std::int64_t right = tri.colMax;
+                if (narrow) {
+                    // Spans of a triangle are contiguous: the first and last covered columns.
+                    std::int64_t e0 = rowValue[0], e1 = rowValue[1], e2 = rowValue[2];
+                    std::int64_t first = right + 1, last = left - 1;
+                    for (std::int64_t x = left; x <= right; ++x) {
+                        if ((e0 | e1 | e2) >= 0) {
+                            first = std::min(first, x);
+                            last = x;
+                        }
+                        e0 += perColumn[0];
+                        e1 += perColumn[1];
+                        e2 += perColumn[2];
+                    }
+                    left = first;
+                    right = last;
+                    for (int i = 0; i < 3; ++i) {
+                        rowValue[i] += perRow[i];
+                    }
+                } else {
+                    for (const Edge& e : edges) {
+                        clampSpan(e, y, left, right);
+                    }
+                }
+                if (left > right) {
+                    continue;
+                }
+                if (draw.reference) {
+                    shadeSpanReference(draw.state, planes, y, int(left), int(right) + 1);
+                    continue;
+                }
+                // Pixels of several rows are shaded together, CHUNK at a time.
+                for (auto x = static_cast<int>(left); x <= right; ++x) {
+                    chunk.x[covered] = x;
+                    chunk.y[covered] = y;
+                    if (++covered == CHUNK) {
+                        chunk.count = covered;
+                        shadeChunk(draw.state, draw.program, planes, chunk);
+                        covered = 0;
+                    }
+                }
+            }
+            if (covered > 0) {
+                chunk.count = covered;
+                shadeChunk(draw.state, draw.program, planes, chunk);
+            }
+            break;
+        }
+        }
+    }
+}
+
+} // namespace tessivane::platform::soft

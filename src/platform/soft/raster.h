@@ -1,0 +1,164 @@
+// From processed vertices to pixels. Draws are not rasterized one by one: their primitives
+// are clipped, projected and sorted into horizontal strips of the target (a batch), and the
+// batch is rasterized later, each strip by one thread, every primitive of a strip in the
+// order it was drawn. A pixel is therefore always touched by the same thread in the same
+// order, and the bytes do not depend on how many threads draw.
+//
+// The rules are the platform's: pixel centres at integer coordinates, the viewport transform
+// without a half-pixel term, a top-left fill rule on positions snapped to 1/256 pixel,
+// clipping to 0 <= z <= w (and a guard band in x and y), perspective-correct interpolation,
+// and points of size 1 lighting the pixel at (ceil(X - 0.5), ceil(Y - 0.5)).
+#pragma once
+
+#include "platform/soft/pixel_program.h"
+#include "platform/soft/vertex_stage.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tessivane::platform::soft {
+
+inline constexpr int STRIP_ROWS = 16;
+
+// Positions are snapped to 1/256 pixel before the fill rule is applied.
+inline constexpr int SUBPIXEL_BITS = 8;
+inline constexpr std::int64_t SUBPIXEL = 1 << SUBPIXEL_BITS;
+
+// Bin entries carry their kind in the top two bits.
+inline constexpr std::uint32_t BIN_TRIANGLE = 0u << 30;
+inline constexpr std::uint32_t BIN_POINT = 1u << 30;
+inline constexpr std::uint32_t BIN_CLEAR = 2u << 30;
+inline constexpr std::uint32_t BIN_KIND = 3u << 30;
+
+inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) { // b > 0
+    const std::int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+inline std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { // b > 0
+    const std::int64_t q = a / b;
+    return (a % b != 0 && a > 0) ? q + 1 : q;
+}
+
+struct DrawRecord {
+    PixelState state;
+    PixelProgram program;
+    bool reference = false; // shade with the per-pixel reference path
+};
+
+// Where a draw's geometry lands: the viewport and the culling it is drawn with.
+struct GeometryTarget {
+    float x = 0, y = 0;   // viewport origin
+    float halfWidth = 0;  // viewport width / 2
+    float halfHeight = 0; // viewport height / 2
+    float minZ = 0;
+    float maxZ = 1;
+    int clipX0 = 0, clipY0 = 0, clipX1 = 0, clipY1 = 0; // pixels that may be written
+    DWORD cull = D3DCULL_NONE;
+    bool preTransformed = false;
+};
+
+struct BatchTriangle {
+    std::int32_t x[3], y[3]; // snapped positions, 1/256 pixel
+    std::uint32_t vertex[3]; // offsets into the vertex pool
+    std::uint32_t draw;
+    std::int16_t colMin, colMax, rowMin, rowMax; // pixels it may cover, inside the clip
+};
+
+struct BatchPoint {
+    std::int32_t x, y; // the pixel lit
+    std::uint32_t vertex;
+    std::uint32_t draw;
+};
+
+struct BatchClear {
+    int x0, y0, x1, y1;
+    DWORD flags;
+    std::uint32_t color;
+    std::uint16_t depth;
+    std::uint8_t* target;
+    int targetPitch;
+    std::uint16_t* depthBuffer;
+    int depthPitch;
+};
+
+// A growable array of plain values whose new elements start out unset: the vertex pool is
+// appended to per vertex, and zero-filling what is written at once is wasted work.
+template <class T>
+class PodBuffer {
+public:
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+    void shrink(std::size_t size) { size_ = size; }
+    T* data() { return data_.get(); }
+    const T* data() const { return data_.get(); }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    // Room for n more elements at the end; their values are unset.
+    T* append(std::size_t n) {
+        if (size_ + n > capacity_) {
+            const std::size_t capacity = std::max(2 * capacity_, size_ + n);
+            std::unique_ptr<T[]> grown(new T[capacity]);
+            std::copy(data_.get(), data_.get() + size_, grown.get());
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        T* p = data_.get() + size_;
+        size_ += n;
+        return p;
+    }
+
+private:
+    std::unique_ptr<T[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// The pending work for one render target.
+class Batch {
+public:
+    // Starts an empty batch for a target of the given height.
+    void reset(int targetHeight);
+    bool empty() const { return triangles.empty() && points.empty() && clears.empty(); }
+    // Whether the batch has grown enough that it should be drawn before taking more.
+    bool full() const;
+
+    std::uint32_t addDraw(const DrawRecord& draw);
+    void addClear(const BatchClear& clear);
+
+    // Clips, projects and bins count primitives of a draw whose vertices were processed into
+    // vertices[0..vertexCount).
+    void addPrimitives(std::uint32_t draw, const GeometryTarget& target, D3DPRIMITIVETYPE type,
+                       const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount);
+
+    // Rasterizes everything binned into one strip, using chunk as scratch.
+    void drawStrip(int strip, PixelChunk& chunk) const;
+    int stripCount() const { return static_cast<int>(bins_.size()); }
+
+    std::vector<DrawRecord> draws;
+
+private:
+    struct Scratch;
+    void addTriangle(const GeometryTarget& target, const VertexOutput* const v[3],
+                     const UINT index[3]);
+    void addPoint(const GeometryTarget& target, const VertexOutput& v);
+    std::uint32_t project(const GeometryTarget& target, const VertexOutput& v, bool perspective);
+    void emitTriangle(const GeometryTarget& target, std::uint32_t a, std::uint32_t b,
+                      std::uint32_t c);
+    void bin(std::uint32_t entry, int rowMin, int rowMax);
+
+    PodBuffer<float> pool_; // per vertex: X, Y, Z, 1/w, then the draw's attributes
+    std::vector<BatchTriangle> triangles;
+    std::vector<BatchPoint> points;
+    std::vector<BatchClear> clears;
+    std::vector<std::vector<std::uint32_t>> bins_; // per strip, in drawing order
+    std::vector<std::uint32_t> projected_;         // pool offset of each vertex of the draw
+    std::vector<std::uint8_t> codes_;              // clip planes each vertex is outside
+    std::uint32_t currentDraw_ = 0;
+    int attributeCount_ = 0;
+    const AttributeSlot* attributes_ = nullptr;
+};
+
+} // namespace tessivane::platform::soft

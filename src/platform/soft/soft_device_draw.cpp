@@ -1,0 +1,210 @@
+// The reference device's vertex input and draws: the vertex format and stream, the set-up
+// a draw compiles from the state, and the draw calls themselves.
+#include "platform/soft/draw_setup.h"
+#include "platform/soft/soft_device.h"
+
+#include <algorithm>
+#include <new>
+
+namespace tessivane::platform::soft {
+
+namespace {
+
+// The largest primitive count a single draw may ask for.
+constexpr UINT MAX_PRIMITIVES = 0xFFFFF;
+// Draws are processed this many primitives at a time (even, for strips).
+constexpr UINT DRAW_PIECE = 2048;
+
+} // namespace
+
+HRESULT SoftDevice::SetFVF(DWORD FVF) {
+    return state_.setFvf(FVF);
+}
+
+HRESULT SoftDevice::GetFVF(DWORD* pFVF) {
+    if (pFVF == nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    *pFVF = state_.fvf;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData,
+                                    UINT OffsetInBytes, UINT Stride) {
+    if (StreamNumber >= 16) {
+        return D3DERR_INVALIDCALL;
+    }
+    if (StreamNumber != 0) {
+        return pStreamData == nullptr ? D3D_OK : refuse("vertex streams beyond the first");
+    }
+    SoftVertexBuffer* buffer = nullptr;
+    if (pStreamData != nullptr) {
+        buffer = dynamic_cast<SoftVertexBuffer*>(pStreamData);
+        if (buffer == nullptr || buffer->link() != link_) {
+            return invalid("the vertex buffer belongs to another device");
+        }
+        buffer->AddRef();
+    }
+    if (stream_ != nullptr) {
+        stream_->Release();
+    }
+    stream_ = buffer;
+    streamOffset_ = OffsetInBytes;
+    streamStride_ = Stride;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData,
+                                    UINT* pOffsetInBytes, UINT* pStride) {
+    if (ppStreamData == nullptr || pOffsetInBytes == nullptr || pStride == nullptr ||
+        StreamNumber >= 16) {
+        return D3DERR_INVALIDCALL;
+    }
+    const bool first = StreamNumber == 0;
+    *ppStreamData = first ? stream_ : nullptr;
+    *pOffsetInBytes = first ? streamOffset_ : 0;
+    *pStride = first ? streamStride_ : 0;
+    if (*ppStreamData != nullptr) {
+        (*ppStreamData)->AddRef();
+    }
+    return D3D_OK;
+}
+
+const char* SoftDevice::prepareDraw(VertexLayout& layout) {
+    if (preparedVersion_ != state_.version) {
+        const char* unsupported = nullptr;
+        if (!decodeFvf(state_.fvf, layout, unsupported) ||
+            !buildFixedFunction(state_, layout, vertexSetup_, unsupported)) {
+            return unsupported;
+        }
+        const DrawTargets targets{renderTarget_, depth_.empty() ? nullptr : depth_.data(), width_,
+                                  viewport_};
+        if (!buildPixelState(state_, textures_, targets, layout.preTransformed, record_.state,
+                             unsupported)) {
+            return unsupported;
+        }
+        record_.program = compilePixelProgram(record_.state);
+        record_.reference = reference_;
+        geometry_ = buildGeometryTarget(state_, viewport_, layout.preTransformed);
+        preparedVersion_ = state_.version;
+        recordQueued_ = false;
+    }
+    layout = vertexSetup_.layout;
+    if (!recordQueued_) {
+        recordIndex_ = batch().addDraw(record_);
+        // The textures must outlive the queued draws that sample them.
+        for (int i = 0; i < record_.state.stageCount; ++i) {
+            if (record_.state.stages[i].sample) {
+                textures_[i]->AddRef();
+                held_[current_].push_back(textures_[i]);
+            }
+        }
+        recordQueued_ = true;
+    }
+    return nullptr;
+}
+
+HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
+                         std::uint64_t available, UINT stride) {
+    if (!inScene_) {
+        return invalid("a draw outside BeginScene and EndScene");
+    }
+    std::uint64_t vertexCount = 0;
+    switch (type) {
+    case D3DPT_POINTLIST:
+        vertexCount = primitiveCount;
+        break;
+    case D3DPT_TRIANGLELIST:
+        vertexCount = 3ull * primitiveCount;
+        break;
+    case D3DPT_TRIANGLESTRIP:
+    case D3DPT_TRIANGLEFAN:
+        vertexCount = primitiveCount + 2ull;
+        break;
+    case D3DPT_LINELIST:
+    case D3DPT_LINESTRIP:
+        return refuse("lines");
+    default:
+        return D3DERR_INVALIDCALL;
+    }
+    if (primitiveCount == 0) {
+        return D3D_OK;
+    }
+    if (primitiveCount > MAX_PRIMITIVES) {
+        return invalid("a draw with more primitives than the device takes");
+    }
+    if (state_.fvf == 0) {
+        return invalid("a draw without a vertex format");
+    }
+    VertexLayout layout;
+    if (const char* unsupported = prepareDraw(layout)) {
+        return refuse(unsupported);
+    }
+    if (stride < layout.size) {
+        return invalid("a vertex stride smaller than the vertex format");
+    }
+    if ((vertexCount - 1) * stride + layout.size > available) {
+        return invalid("a draw reading past the end of its vertex buffer");
+    }
+    // Large draws go in pieces, each rasterized while it is still in cache if it fills the
+    // queue. Strips are cut at even primitives so that every triangle keeps its winding; a
+    // fan shares its first vertex and goes whole.
+    const UINT piece = type == D3DPT_TRIANGLEFAN ? primitiveCount : DRAW_PIECE;
+    for (UINT first = 0; first < primitiveCount; first += piece) {
+        const UINT count = std::min(piece, primitiveCount - first);
+        UINT firstVertex = first;
+        UINT pieceVertices = count;
+        if (type == D3DPT_TRIANGLELIST) {
+            firstVertex = 3 * first;
+            pieceVertices = 3 * count;
+        } else if (type != D3DPT_POINTLIST) {
+            pieceVertices = count + 2;
+        }
+        try {
+            vertices_.resize(pieceVertices);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        runFixedFunction(vertexSetup_, data + static_cast<std::size_t>(firstVertex) * stride,
+                         stride, pieceVertices, vertices_.data());
+        if (!recordQueued_) {
+            prepareDraw(layout); // the queue was drawn: the record goes in again
+        }
+        batch().addPrimitives(recordIndex_, geometry_, type, vertices_.data(), pieceVertices,
+                              count);
+        if (batch().full()) {
+            submitPendingDraws();
+        }
+    }
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,
+                                  UINT PrimitiveCount) {
+    if (stream_ == nullptr) {
+        return invalid("a draw with no vertex buffer on stream 0");
+    }
+    const std::uint64_t start =
+        streamOffset_ + static_cast<std::uint64_t>(StartVertex) * streamStride_;
+    if (start > stream_->size()) {
+        return invalid("a draw reading past the end of its vertex buffer");
+    }
+    return draw(PrimitiveType, PrimitiveCount, stream_->data() + start, stream_->size() - start,
+                streamStride_);
+}
+
+HRESULT SoftDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
+                                    const void* pVertexStreamZeroData,
+                                    UINT VertexStreamZeroStride) {
+    if (pVertexStreamZeroData == nullptr || VertexStreamZeroStride == 0) {
+        return D3DERR_INVALIDCALL;
+    }
+    const HRESULT result =
+        draw(PrimitiveType, PrimitiveCount, static_cast<const std::uint8_t*>(pVertexStreamZeroData),
+             ~std::uint64_t{0}, VertexStreamZeroStride);
+    // Drawing from memory leaves stream 0 unbound.
+    SetStreamSource(0, nullptr, 0, 0);
+    return result;
+}
+
+} // namespace tessivane::platform::soft

@@ -1,0 +1,55 @@
+// A fixed set of threads that run numbered jobs together with the calling thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tessivane::platform::soft {
+
+class WorkerPool {
+public:
+    using Job = void (*)(void* context, unsigned index, unsigned worker);
+
+    // threads >= 1 workers in all, the calling thread included; 0 means one per core. Falls
+    // back to fewer when the system refuses to start more.
+    explicit WorkerPool(unsigned threads);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    unsigned threadCount() const { return static_cast<unsigned>(helpers_.size()) + 1; }
+
+    // Runs job(context, i, worker) for every i in [0, count), spread over the workers, and
+    // returns when all have finished. worker (0 = the calling thread) tells which scratch a
+    // job may use: no two jobs run on the same worker at once.
+    void run(unsigned count, Job job, void* context);
+    // The same in two halves: start hands the jobs to the helper threads and returns at once;
+    // wait lends the calling thread to whatever jobs are left and returns when all are done.
+    // Without helpers the jobs all run in wait. One run at a time.
+    void start(unsigned count, Job job, void* context);
+    void wait();
+
+private:
+    void helperLoop(unsigned worker);
+    void work(unsigned worker);
+
+    std::vector<std::thread> helpers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    std::uint64_t generation_ = 0;
+    bool stopping_ = false;
+    unsigned busy_ = 0; // helpers still working on the current run
+
+    Job job_ = nullptr;
+    void* context_ = nullptr;
+    unsigned count_ = 0;
+    bool started_ = false; // a run was started and not yet waited for
+    std::atomic<unsigned> next_{0};
+};
+
+} // namespace tessivane::platform::soft

@@ -1,0 +1,295 @@
+// Which pixels a primitive covers, and where its depth lands: pixel centres, the fill rule,
+// the viewport transform, clipping, points and the 16-bit depth buffer.
+#include "device_test_support.h"
+
+#include <cmath>
+
+namespace tessivane::platform::testing {
+namespace {
+
+constexpr D3DCOLOR BLACK = 0xFF000000;
+constexpr D3DCOLOR WHITE = 0xFFFFFFFF;
+
+struct ColorVertex { // D3DFVF_XYZ | D3DFVF_DIFFUSE
+    float x, y, z;
+    D3DCOLOR color;
+};
+constexpr DWORD COLOR_FVF = D3DFVF_XYZ | D3DFVF_DIFFUSE;
+
+class Raster : public DeviceTest {
+protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        create(2);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, BLACK, 1.0f, 0);
+        device->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        device->BeginScene();
+    }
+
+    // Pixels of the back buffer that are not black.
+    std::vector<std::pair<int, int>> litPixels() const {
+        std::vector<std::pair<int, int>> lit;
+        const std::vector<std::uint32_t> f = frame();
+        for (int y = 0; y < 480; ++y) {
+            for (int x = 0; x < 640; ++x) {
+                if (f[y * 640 + x] != BLACK) {
+                    lit.emplace_back(x, y);
+                }
+            }
+        }
+        return lit;
+    }
+
+    // True when exactly the pixels x0 <= x < x1, y0 <= y < y1 are lit.
+    bool litExactly(int x0, int y0, int x1, int y1) const {
+        const std::vector<std::uint32_t> f = frame();
+        for (int y = 0; y < 480; ++y) {
+            for (int x = 0; x < 640; ++x) {
+                const bool inside = x >= x0 && x < x1 && y >= y0 && y < y1;
+                if ((f[y * 640 + x] != BLACK) != inside) {
+                    ADD_FAILURE() << "pixel (" << x << ", " << y << ") is "
+                                  << (inside ? "not lit" : "lit");
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    void drawTransformed(const ColorVertex* v, UINT triangles, D3DPRIMITIVETYPE type) {
+        device->SetFVF(COLOR_FVF);
+        EXPECT_EQ(device->DrawPrimitiveUP(type, triangles, v, sizeof(ColorVertex)), D3D_OK);
+    }
+};
+
+TEST_F(Raster, QuadOnIntegerCornersCoversTheHalfOpenRectangle) {
+    drawColorQuad(10, 20, 14, 24, WHITE);
+    EXPECT_TRUE(litExactly(10, 20, 14, 24));
+}
+
+TEST_F(Raster, QuadOnHalfPixelCornersCoversTheCentresInside) {
+    // Centres at 11, 12, 13 lie inside 10.5..13.5; 10 lies outside. On y, 20.5..23.25.
+    drawColorQuad(10.5f, 20.5f, 13.5f, 23.25f, WHITE);
+    EXPECT_TRUE(litExactly(11, 21, 14, 24));
+}
+
+TEST_F(Raster, TrianglesSharingEdgesCoverEveryPixelOnce) {
+    // A mesh of jittered triangles tiling 100..300 x 100..260: with additive blending, every
+    // pixel inside must receive exactly one contribution.
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    constexpr int N = 8;
+    float gx[N + 1][N + 1], gy[N + 1][N + 1];
+    std::uint32_t seed = 7;
+    auto jitter = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>((seed >> 8) % 1000) / 1000.0f * 9.0f - 4.5f;
+    };
+    for (int j = 0; j <= N; ++j) {
+        for (int i = 0; i <= N; ++i) {
+            const bool edgeX = i == 0 || i == N;
+            const bool edgeY = j == 0 || j == N;
+            gx[j][i] = 100.0f + 25.0f * i + (edgeX ? 0.0f : jitter());
+            gy[j][i] = 100.0f + 20.0f * j + (edgeY ? 0.0f : jitter());
+        }
+    }
+    std::vector<ColorScreenVertex> mesh;
+    auto vertex = [&](int i, int j) {
+        mesh.push_back({gx[j][i], gy[j][i], 0.5f, 1.0f, 0xFF010101});
+    };
+    for (int j = 0; j < N; ++j) {
+        for (int i = 0; i < N; ++i) {
+            // Alternate the diagonal, and the winding, from cell to cell.
+            if ((i + j) & 1) {
+                vertex(i, j), vertex(i + 1, j), vertex(i + 1, j + 1);
+                vertex(i, j), vertex(i, j + 1), vertex(i + 1, j + 1);
+            } else {
+                vertex(i, j), vertex(i + 1, j), vertex(i, j + 1);
+                vertex(i + 1, j + 1), vertex(i, j + 1), vertex(i + 1, j);
+            }
+        }
+    }
+    device->SetFVF(COLOR_SCREEN_FVF);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
+                            sizeof(ColorScreenVertex));
+    const std::vector<std::uint32_t> f = frame();
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            const bool inside = x >= 100 && x < 300 && y >= 100 && y < 260;
+            ASSERT_EQ(f[y * 640 + x], inside ? 0xFF010101u : BLACK) << x << ", " << y;
+        }
+    }
+}
+
+TEST_F(Raster, ClipSpaceSquareCoversTheWholeViewport) {
+    // Clip x = -1 maps to the centre of pixel 0 and +1 to just past the last pixel.
+    const ColorVertex quad[4] = {
+        {-1, 1, 0.5f, WHITE}, {1, 1, 0.5f, WHITE}, {-1, -1, 0.5f, WHITE}, {1, -1, 0.5f, WHITE}};
+    drawTransformed(quad, 2, D3DPT_TRIANGLESTRIP);
+    EXPECT_TRUE(litExactly(0, 0, 640, 480));
+}
+
+TEST_F(Raster, ViewportPlacesAndCutsTheClipSpace) {
+    D3DVIEWPORT9 viewport{100, 50, 200, 100, 0.0f, 1.0f};
+    ASSERT_EQ(device->SetViewport(&viewport), D3D_OK);
+    // Right half of clip space: x 0..1 maps to 200..300 of the viewport's 100..300.
+    const ColorVertex quad[4] = {
+        {0, 1, 0.5f, WHITE}, {3, 1, 0.5f, WHITE}, {0, -1, 0.5f, WHITE}, {3, -1, 0.5f, WHITE}};
+    drawTransformed(quad, 2, D3DPT_TRIANGLESTRIP);
+    EXPECT_TRUE(litExactly(200, 50, 300, 150));
+}
+
+TEST_F(Raster, TrianglesReachingFarOutsideAreClippedWithoutLosingPixels) {
+    // Corners at ±60 w: far past the guard band, yet the screen is covered exactly.
+    const ColorVertex huge[3] = {
+        {-60, -60, 0.5f, WHITE}, {60, -60, 0.5f, WHITE}, {0, 120, 0.5f, WHITE}};
+    drawTransformed(huge, 1, D3DPT_TRIANGLELIST);
+    EXPECT_TRUE(litExactly(0, 0, 640, 480));
+}
+
+TEST_F(Raster, DepthRangeClipsNearAndFar) {
+    // A screen-filling quad whose z runs from -1 (in front of the near plane) at the top to
+    // 1 at the bottom: only the lower half (z >= 0) survives.
+    const ColorVertex quad[4] = {
+        {-1, 1, -1, WHITE}, {1, 1, -1, WHITE}, {-1, -1, 1, WHITE}, {1, -1, 1, WHITE}};
+    drawTransformed(quad, 2, D3DPT_TRIANGLESTRIP);
+    EXPECT_TRUE(litExactly(0, 240, 640, 480));
+
+    // Wholly behind the far plane (z > w): nothing.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, BLACK, 1.0f, 0);
+    const ColorVertex far[3] = {{-1, 1, 2, WHITE}, {1, 1, 2, WHITE}, {0, -1, 2, WHITE}};
+    drawTransformed(far, 1, D3DPT_TRIANGLELIST);
+    EXPECT_TRUE(litPixels().empty());
+}
+
+TEST_F(Raster, PreTransformedQuadIsCutAtTheTargetEdge) {
+    // Reaching 90 lines below a 480-line target, as the title overlay does.
+    drawColorQuad(100, 200, 460, 570, WHITE);
+    EXPECT_TRUE(litExactly(100, 200, 460, 480));
+}
+
+TEST_F(Raster, CullingFollowsTheWindingOnScreen) {
+    // Clockwise on screen (y down): culled by D3DCULL_CW, kept by D3DCULL_CCW.
+    const ColorScreenVertex clockwise[3] = {
+        {10, 10, 0, 1, WHITE}, {20, 10, 0, 1, WHITE}, {10, 20, 0, 1, WHITE}};
+    device->SetFVF(COLOR_SCREEN_FVF);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, clockwise, sizeof clockwise[0]);
+    EXPECT_TRUE(litPixels().empty());
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, clockwise, sizeof clockwise[0]);
+    EXPECT_FALSE(litPixels().empty());
+}
+
+TEST_F(Raster, PointLightsTheNearestPixelCentre) {
+    const ColorScreenVertex points[4] = {
+        {10.5f, 20.5f, 0, 1, WHITE},   // a tie on both axes goes to the lower index: (10, 20)
+        {30.51f, 40.49f, 0, 1, WHITE}, // (31, 40)
+        {50.0f, 60.0f, 0, 1, WHITE},   // exactly on a centre: (50, 60)
+        {-0.6f, 100.0f, 0, 1, WHITE},  // its pixel (-1) is outside the target: nothing
+    };
+    device->SetFVF(COLOR_SCREEN_FVF);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_POINTLIST, 4, points, sizeof points[0]), D3D_OK);
+    const std::vector<std::pair<int, int>> expected = {{10, 20}, {31, 40}, {50, 60}};
+    EXPECT_EQ(litPixels(), expected);
+}
+
+TEST_F(Raster, TransformedPointsBehindTheEyeOrPastTheDepthRangeAreDropped) {
+    const ColorVertex points[3] = {
+        {0, 0, 0.5f, WHITE}, // the centre of the screen: (320, 240)
+        {0.5f, 0, -0.1f, WHITE},
+        {-0.5f, 0, 1.5f, WHITE},
+    };
+    device->SetFVF(COLOR_FVF);
+    device->DrawPrimitiveUP(D3DPT_POINTLIST, 3, points, sizeof points[0]);
+    const std::vector<std::pair<int, int>> expected = {{320, 240}};
+    EXPECT_EQ(litPixels(), expected);
+}
+
+TEST_F(Raster, DepthIsComparedAtSixteenBits) {
+    // round(0.5 · 65535) = 32768; z + 0.4/65535 rounds to the same value, z + 1.2/65535 not.
+    const float z = 0.5f;
+    drawColorQuad(0, 0, 10, 10, 0xFF0000FF, z);
+    drawColorQuad(0, 0, 10, 10, 0xFF00FF00, z + 0.4f / 65535.0f); // equal: passes LESSEQUAL
+    EXPECT_EQ(pixel(5, 5), 0xFF00FF00u);
+    drawColorQuad(0, 0, 10, 10, 0xFFFF0000, z + 1.2f / 65535.0f); // farther: fails
+    EXPECT_EQ(pixel(5, 5), 0xFF00FF00u);
+
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+    drawColorQuad(0, 0, 10, 10, 0xFFFF0000, z); // equal fails LESS
+    EXPECT_EQ(pixel(5, 5), 0xFF00FF00u);
+
+    // With writes off the test still runs, and the stored depth stays.
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    drawColorQuad(0, 0, 10, 10, 0xFF112233, 0.25f);
+    drawColorQuad(0, 0, 10, 10, 0xFF445566, 0.4f);
+    EXPECT_EQ(pixel(5, 5), 0xFF445566u);
+    drawColorQuad(0, 0, 10, 10, 0xFF778899, 0.6f);
+    EXPECT_EQ(pixel(5, 5), 0xFF445566u);
+
+    // The cleared depth of 1.0 still lets z = 1 through.
+    drawColorQuad(20, 0, 30, 10, WHITE, 1.0f);
+    EXPECT_EQ(pixel(25, 5), WHITE);
+}
+
+TEST_F(Raster, TextureCoordinatesArePerspectiveCorrect) {
+    // A floor receding from view depth 2 to 10, u running 0..1 with depth. A two-texel texture
+    // (black, white) with point sampling switches colour where u = 0.5, at the projection of
+    // the floor's middle (depth 6), not at the middle of its screen extent.
+    IDirect3DTexture9* t = texture(2, 1, D3DFMT_X8R8G8B8, {0xFF000000, 0xFFFFFFFF});
+    device->SetTexture(0, t);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    const D3DMATRIX projection = wFriendlyProjection();
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    // The floor at y = -1, the quad's u along z.
+    const QuadVertex floor[4] = {
+        {-1, -1, 2, 0, 0}, {-1, -1, 10, 1, 0}, {1, -1, 2, 0, 0}, {1, -1, 10, 1, 0}};
+    device->SetFVF(QUAD_FVF);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, floor, sizeof floor[0]), D3D_OK);
+    // Screen row of a floor point at depth z: 240 + 240 · 2.41421 / z.
+    auto rowAt = [](double z) { return 240.0 + 240.0 * 2.41421 / z; };
+    const int middle = static_cast<int>(std::lround(rowAt(6.0)));
+    EXPECT_EQ(pixel(320, middle - 2), WHITE);
+    EXPECT_EQ(pixel(320, middle + 2), BLACK);
+    // Halfway down the floor on screen is well inside the near (black) half.
+    const int screenMiddle = static_cast<int>((rowAt(2.0) + rowAt(10.0)) / 2);
+    EXPECT_EQ(pixel(320, screenMiddle), BLACK);
+    device->SetTexture(0, nullptr);
+    t->Release();
+}
+
+TEST_F(Raster, LongStripsDrawLikeTheirTriangles) {
+    // A zigzag strip of 5001 triangles is drawn in pieces; it must give the same picture as
+    // the same triangles listed one by one, odd ones with their last two vertices swapped.
+    std::vector<ColorScreenVertex> strip;
+    for (int i = 0; i < 5003; ++i) {
+        const float x = 20.0f + 0.12f * i;
+        const float y = (i & 1) ? 300.0f : 40.0f + 0.05f * i;
+        strip.push_back({x, y, 0.5f, 1.0f, 0xFF000000u | (0x010203u * (i % 80))});
+    }
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    device->SetFVF(COLOR_SCREEN_FVF);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 5001, strip.data(), sizeof strip[0]),
+              D3D_OK);
+    const std::vector<std::uint32_t> fromStrip = frame();
+
+    std::vector<ColorScreenVertex> list;
+    for (int k = 0; k < 5001; ++k) {
+        list.push_back(strip[k]);
+        list.push_back(strip[(k & 1) ? k + 2 : k + 1]);
+        list.push_back(strip[(k & 1) ? k + 1 : k + 2]);
+    }
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, BLACK, 1.0f, 0);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 5001, list.data(), sizeof list[0]),
+              D3D_OK);
+    EXPECT_TRUE(frame() == fromStrip);
+    EXPECT_FALSE(litPixels().empty());
+}
+
+} // namespace
+} // namespace tessivane::platform::testing
