@@ -63,7 +63,8 @@ bool makeKick(Instrument& instrument) {
     if (s == nullptr) {
         return false;
     }
-    std::uint32_t phase = 0;
+    // A quarter cycle in, where the triangle crosses zero: no click at the start.
+    std::uint32_t phase = 0x40000000u;
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint64_t left = length - i;
         // Phase steps per value for 45 Hz and 180 Hz at 8363 values per second.
