@@ -3,6 +3,7 @@
 #include "music/module.h"
 #include "music/stream.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -61,8 +62,13 @@ std::int32_t resourceTell(void* handle) {
 
 void* memoryOpen(const char* name) {
     const auto* block = reinterpret_cast<const MemoryBlock*>(name);
-    if (block == nullptr ||
-        block->size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    if (block == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    // Positions are 32-bit signed.
+    if (block->size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        errno = EFBIG;
         return nullptr;
     }
     auto* stream = static_cast<ResourceStream*>(std::calloc(1, sizeof(ResourceStream)));

@@ -71,6 +71,10 @@ TEST_F(Streams, ModuleStreamsForwardToTheRegisteredSet) {
     EXPECT_EQ(buffer[1], 5);
     EXPECT_EQ(streamTell(stream), 5);
     streamClose(stream);
+
+    // Too large for 32-bit positions: refused, and the loader says why.
+    EXPECT_EQ(loadModuleFromMemory(bytes.data(), std::size_t{1} << 31), nullptr);
+    EXPECT_STREQ(lastModuleError(), "cannot be opened (File too large)");
 }
 
 TEST(ResourceStream, ReadsStopAtTheEnd) {
