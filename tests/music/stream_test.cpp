@@ -1,6 +1,8 @@
 // The stream callbacks and their registration; the memory, resource and file streams.
 #include "music/file_stream.h"
 #include "music/module.h"
+#include "music/module_builder.h"
+#include "music/module_writer.h"
 #include "music/resource_stream.h"
 #include "music/stream.h"
 
@@ -148,6 +150,21 @@ TEST_F(Streams, FilesAreReadAndTheirFailuresNamed) {
     useFileStreams();
     EXPECT_EQ(loadModule(path.c_str()), nullptr);
     EXPECT_STREQ(lastModuleError(), "not an XM module");
+    // A real module loads from its file.
+    Module* song = createModule(3, 1, 8, 0);
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(writeModule(*song, bytes, error)) << error;
+    freeModule(song);
+    file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    Module* module = loadModule(path.c_str());
+    ASSERT_NE(module, nullptr) << lastModuleError();
+    EXPECT_EQ(module->channelCount, 3);
+    freeModule(module);
+
     EXPECT_EQ(loadModule((path + ".missing").c_str()), nullptr);
     EXPECT_STREQ(lastModuleError(), "cannot be opened (No such file or directory)");
     EXPECT_EQ(loadModule(::testing::TempDir().c_str()), nullptr);
