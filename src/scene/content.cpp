@@ -136,13 +136,15 @@ HRESULT SceneDirector::buildContent() {
         device->SetSamplerState(sampler, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
     }
 
-    if (FAILED(device->CreateTexture(256, 256, 0, 0, D3DFMT_L8, D3DPOOL_MANAGED, &pictureTexture,
-                                     nullptr))) {
+    const std::uint8_t* picture = storedPicture();
+    if (picture == nullptr || FAILED(device->CreateTexture(256, 256, 0, 0, D3DFMT_L8,
+                                                           D3DPOOL_MANAGED, &pictureTexture,
+                                                           nullptr))) {
         return E_FAIL;
     }
     D3DLOCKED_RECT locked;
     if (SUCCEEDED(pictureTexture->LockRect(0, &locked, nullptr, 0))) {
-        expandPicture(storedPicture(), static_cast<std::uint8_t*>(locked.pBits), locked.Pitch);
+        expandPicture(picture, static_cast<std::uint8_t*>(locked.pBits), locked.Pitch);
         pictureTexture->UnlockRect(0);
     }
 

@@ -1,6 +1,22 @@
 #include "scene/stored_picture.h"
 
+#include "platform/resource.h"
+
 namespace tessivane::scene {
+
+using namespace platform;
+
+namespace {
+constexpr WORD PICTURE_ID = 102;
+}
+
+const std::uint8_t* storedPicture() {
+    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(PICTURE_ID), "PICTURE");
+    if (resource == nullptr || SizeofResource(nullptr, resource) != STORED_PICTURE_BYTES) {
+        return nullptr;
+    }
+    return static_cast<const std::uint8_t*>(LockResource(LoadResource(nullptr, resource)));
+}
 
 void expandPicture(const std::uint8_t* stored, std::uint8_t* texels, int pitch) {
     for (int t = 0; t < 256; ++t) {

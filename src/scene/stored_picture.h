@@ -8,7 +8,7 @@ namespace tessivane::scene {
 inline constexpr int STORED_PICTURE_BYTES = 8192;
 
 // 256 rows of 32 bytes, bottom row first; bit 7 is the leftmost pixel of a byte, a set bit
-// white.
+// white. Null if the program was built without it.
 const std::uint8_t* storedPicture();
 
 // Writes the 256x256 luminance texels (top row first, rows pitch bytes apart): 255 where a

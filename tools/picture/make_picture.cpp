@@ -1,5 +1,5 @@
 // Writes the show's stored picture: make_picture OUT.bin [--pgm PREVIEW.pgm]
-#include "tools/picture/portrait.h"
+#include "picture/portrait.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 //
 // Everything is plain geometry in pixel coordinates (x right, y down): closed outlines of
 // cubic curves filled by the even-odd rule, and white strokes of a given width.
-#include "tools/picture/portrait.h"
+#include "picture/portrait.h"
 
 #include <algorithm>
 #include <cmath>
