@@ -1,0 +1,167 @@
+// The arithmetic of pixel shaders as operations over a chunk: one loop per instruction and
+// result component, specialised on the instruction and on which sources are constants.
+#include "platform/soft/pixel_ops.h"
+
+#include <cstring>
+
+namespace tessivane::platform::soft {
+
+namespace {
+
+// A source operand for result component ch: a row of the chunk, or one constant for all.
+template <bool CONSTANT>
+struct StepSource {
+    const float* row = nullptr;
+    float value = 0.0f;
+    float sign = 1.0f;
+
+    TESSIVANE_BODY StepSource(const ShaderOperand& o, int ch, const PixelState& s,
+                              const PixelChunk& c)
+        : sign(o.sign) {
+        if constexpr (CONSTANT) {
+            value = s.shader.constants[o.reg][o.swizzle[ch]] * o.sign;
+        } else {
+            row = c.reg[o.reg][o.swizzle[ch]];
+        }
+    }
+    TESSIVANE_BODY float operator[](int k) const {
+        if constexpr (CONSTANT) {
+            return value;
+        } else {
+            return row[k] * sign;
+        }
+    }
+};
+
+template <ShaderOp OP>
+TESSIVANE_BODY float shaderCombine(float a, float b, float c) {
+    if constexpr (OP == ShaderOp::Mov) {
+        return a;
+    } else if constexpr (OP == ShaderOp::Add) {
+        return a + b;
+    } else if constexpr (OP == ShaderOp::Sub) {
+        return a - b;
+    } else if constexpr (OP == ShaderOp::Mul) {
+        return a * b;
+    } else {
+        static_assert(OP == ShaderOp::Mad);
+        return a * b + c;
+    }
+}
+
+// The result modifier: scaled, then clamped if the instruction asks for it. Nothing else
+// limits the range of a shader's registers.
+template <bool SATURATE>
+TESSIVANE_BODY float modified(float v, float scale) {
+    v = v * scale;
+    if constexpr (SATURATE) {
+        return saturate(v);
+    } else {
+        return v;
+    }
+}
+
+template <ShaderOp OP, bool C0, bool C1, bool C2, bool SATURATE>
+TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChunk& c) {
+    const ShaderStep& step = s.shader.steps[op.stage];
+    const int n = c.count;
+    float(*dst)[CHUNK] = c.reg[step.dst];
+    const float scale = step.scale;
+    if constexpr (OP == ShaderOp::Dp3) {
+        const StepSource<C0> a0(step.src[0], 0, s, c), a1(step.src[0], 1, s, c),
+            a2(step.src[0], 2, s, c);
+        const StepSource<C1> b0(step.src[1], 0, s, c), b1(step.src[1], 1, s, c),
+            b2(step.src[1], 2, s, c);
+        float result[CHUNK];
+        for (int k = 0; k < n; ++k) {
+            result[k] = modified<SATURATE>(a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k], scale);
+        }
+        for (int ch = 0; ch < 4; ++ch) {
+            if (step.mask & (1 << ch)) {
+                std::memcpy(dst[ch], result, sizeof(float) * static_cast<std::size_t>(n));
+            }
+        }
+    } else {
+        float scratch[4][CHUNK];
+        for (int ch = 0; ch < 4; ++ch) {
+            if (!(step.mask & (1 << ch))) {
+                continue;
+            }
+            const StepSource<C0> a(step.src[0], ch, s, c);
+            const StepSource<C1> b(step.src[1], ch, s, c);
+            const StepSource<C2> d(step.src[2], ch, s, c);
+            float* out = step.viaScratch ? scratch[ch] : dst[ch];
+            for (int k = 0; k < n; ++k) {
+                out[k] = modified<SATURATE>(shaderCombine<OP>(a[k], b[k], d[k]), scale);
+            }
+        }
+        if (step.viaScratch) {
+            for (int ch = 0; ch < 4; ++ch) {
+                if (step.mask & (1 << ch)) {
+                    std::memcpy(dst[ch], scratch[ch], sizeof(float) * static_cast<std::size_t>(n));
+                }
+            }
+        }
+    }
+}
+
+template <ShaderOp OP, bool SATURATE>
+PixelOp::Run stepFor(int constants, bool wide) {
+    switch (constants) {
+    case 0:
+        return opVariant<shaderStep<OP, false, false, false, SATURATE>>(wide);
+    case 1:
+        return opVariant<shaderStep<OP, true, false, false, SATURATE>>(wide);
+    case 2:
+        return opVariant<shaderStep<OP, false, true, false, SATURATE>>(wide);
+    case 3:
+        return opVariant<shaderStep<OP, true, true, false, SATURATE>>(wide);
+    case 4:
+        return opVariant<shaderStep<OP, false, false, true, SATURATE>>(wide);
+    case 5:
+        return opVariant<shaderStep<OP, true, false, true, SATURATE>>(wide);
+    case 6:
+        return opVariant<shaderStep<OP, false, true, true, SATURATE>>(wide);
+    default:
+        return opVariant<shaderStep<OP, true, true, true, SATURATE>>(wide);
+    }
+}
+
+template <bool SATURATE>
+PixelOp::Run stepFor(ShaderOp op, int constants, bool wide) {
+    switch (op) {
+    case ShaderOp::Mov:
+        return stepFor<ShaderOp::Mov, SATURATE>(constants, wide);
+    case ShaderOp::Add:
+        return stepFor<ShaderOp::Add, SATURATE>(constants, wide);
+    case ShaderOp::Sub:
+        return stepFor<ShaderOp::Sub, SATURATE>(constants, wide);
+    case ShaderOp::Mul:
+        return stepFor<ShaderOp::Mul, SATURATE>(constants, wide);
+    case ShaderOp::Mad:
+        return stepFor<ShaderOp::Mad, SATURATE>(constants, wide);
+    default:
+        return stepFor<ShaderOp::Dp3, SATURATE>(constants, wide);
+    }
+}
+
+} // namespace
+
+void blackTexelOp(const PixelOp& op, const PixelState&, PixelChunk& c) {
+    float(*out)[CHUNK] = c.reg[REG_TEX0 + op.stage];
+    for (int ch = 0; ch < 4; ++ch) {
+        const float value = ch == 3 ? 1.0f : 0.0f;
+        for (int k = 0; k < c.count; ++k) {
+            out[ch][k] = value;
+        }
+    }
+}
+
+PixelOp::Run choosePixelShaderStep(const ShaderStep& step, bool wide) {
+    const int constants = (step.src[0].constant ? 1 : 0) | (step.src[1].constant ? 2 : 0) |
+                          (step.src[2].constant ? 4 : 0);
+    return step.saturate ? stepFor<true>(step.op, constants, wide)
+                         : stepFor<false>(step.op, constants, wide);
+}
+
+} // namespace tessivane::platform::soft
