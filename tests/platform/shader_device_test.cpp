@@ -3,11 +3,13 @@
 #include "device_test_support.h"
 #include "platform/soft/pixel_wide.h"
 #include "platform/soft/vertex_program.h"
+#include "platform/surface_memory.h"
 #include "shaders/shader_assembler.h"
 #include "shaders/show_shaders.h"
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 namespace tessivane::platform::testing {
 namespace {
@@ -373,7 +375,7 @@ TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {
     auto program = words(assemble(
         PS_1_3, def(c2, 0.5f, 0.5f, -0.25f, 0.0f), tex(t0), tex(t1), tex(t2), mad(r0, t0, c0, -t1),
         mul(r1, r0.swizzled(W, W, W, W), t2), sub(r0.xy, r1, c2), dp3(r1.w, r0, t1),
-        add(r0, r0.swizzled(Y, X, Z, W), r1.swizzled(W, W, W, W)), mad(r0.w, t2, -c1, r0)));
+        add(r0, r0.swizzled(Y, X, Z, W), r1.swizzled(W, W, W, W)), mad(r0.w, t0, c1, r0)));
     // Result modifiers on the destinations of mul (_x2), dp3 (_d2) and add (_sat).
     program[19] |= 0x01000000;
     program[27] |= 0x0F000000;
@@ -387,14 +389,21 @@ TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {
     device->SetTransform(D3DTS_VIEW, &identity);
     const D3DMATRIX projection = wFriendlyProjection();
     device->SetTransform(D3DTS_PROJECTION, &projection);
-    const QuadVertex slanted[4] = {
-        {-3, 2, 2, -0.3f, 0}, {3, 2, 6, 2.5f, 0}, {-3, -2, 2, 0, 1.2f}, {3, -2, 6, 1.5f, 2}};
+    // Three coordinate sets, one per sampled stage.
+    struct Vertex {
+        float x, y, z;
+        float set[3][2];
+    };
+    const Vertex slanted[4] = {{-3, 2, 2, {{-0.3f, 0}, {0, 0}, {1, 0.5f}}},
+                               {3, 2, 6, {{2.5f, 0}, {1, 0}, {0, 0.5f}}},
+                               {-3, -2, 2, {{0, 1.2f}, {0, 2}, {1, 2.5f}}},
+                               {3, -2, 6, {{1.5f, 2}, {2, 1}, {-1, 0}}}};
     auto draw = [&] {
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.0f, 0);
         device->BeginScene();
-        device->SetFVF(QUAD_FVF);
+        device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX3);
         device->SetPixelShader(const_cast<IDirect3DPixelShader9*>(shader));
-        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, slanted, sizeof(QuadVertex));
+        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, slanted, sizeof(Vertex));
         device->EndScene();
         return frame();
     };
@@ -406,6 +415,41 @@ TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {
     soft()->useReferencePixelPath(true);
     EXPECT_TRUE(draw() == wide);
     EXPECT_NE(wide[240 * 640 + 320], 0xFF102030u);
+
+    // The shader's alpha, which an X8R8G8B8 target never keeps, decides a blend weighted by
+    // it and is kept by an A8R8G8B8 target.
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    const std::vector<std::uint32_t> blended = draw();
+    soft()->useReferencePixelPath(false);
+    soft::enableWideOperations(true);
+    EXPECT_TRUE(draw() == blended);
+    EXPECT_TRUE(blended != wide);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    IDirect3DTexture9* alphaTexture = nullptr;
+    ASSERT_EQ(device->CreateTexture(256, 256, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
+                                    D3DPOOL_DEFAULT, &alphaTexture, nullptr),
+              D3D_OK);
+    own(alphaTexture);
+    IDirect3DSurface9* alphaTarget = nullptr;
+    alphaTexture->GetSurfaceLevel(0, &alphaTarget);
+    own(alphaTarget);
+    device->SetRenderTarget(0, alphaTarget);
+    auto alphaBytes = [&] {
+        draw();
+        const detail::SurfaceMemory m = detail::cpuSurface(alphaTarget)->memory();
+        return std::vector<std::uint8_t>(m.bits, m.bits + m.pitch * m.height);
+    };
+    const std::vector<std::uint8_t> kept = alphaBytes();
+    soft()->useReferencePixelPath(true);
+    EXPECT_TRUE(alphaBytes() == kept);
+    // Alpha varies inside the quad (the clear left 255 outside it).
+    std::set<std::uint8_t> alphas;
+    for (std::size_t i = 3; i < kept.size(); i += 4) {
+        alphas.insert(kept[i]);
+    }
+    EXPECT_GT(alphas.size(), 10u);
 }
 
 // ---- State the show leaves behind

@@ -7,6 +7,8 @@
 
 #include "platform/soft/pixel_program.h"
 
+#include <cstdint>
+
 namespace tessivane::platform::soft {
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -43,8 +45,13 @@ PixelProgram::Planes planesVariant(bool wide) {
     return wide ? widePlanes<BODY> : narrowPlanes<BODY>;
 }
 
-// The arithmetic of a pixel shader instruction, in the form wanted.
+// The arithmetic of a pixel shader instruction, in the form wanted. Its operation writes the
+// components given as its arg1.
 PixelOp::Run choosePixelShaderStep(const ShaderStep& step, bool wide);
+
+// The components each of a draw's pixel shader steps must write: those something after it
+// reads, or that leave the shader and matter to the target. The rest need not be computed.
+void liveShaderComponents(const PixelState& state, std::uint8_t masks[MAX_SHADER_STEPS]);
 
 // A stage a pixel shader samples without a texture bound reads opaque black.
 void blackTexelOp(const PixelOp& op, const PixelState& s, PixelChunk& c);

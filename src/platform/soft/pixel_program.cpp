@@ -525,8 +525,13 @@ PixelProgram compilePixelProgram(const PixelState& s) {
                      0, 0);
             }
         }
+        std::uint8_t masks[MAX_SHADER_STEPS];
+        liveShaderComponents(s, masks);
         for (int k = 0; k < s.shader.stepCount; ++k) {
-            emit(choosePixelShaderStep(s.shader.steps[k], wide), k, s.shader.steps[k].dst, 0, 0);
+            if (masks[k] != 0) {
+                emit(choosePixelShaderStep(s.shader.steps[k], wide), k, s.shader.steps[k].dst,
+                     masks[k], 0);
+            }
         }
         if (s.fogMode != D3DFOG_NONE) {
             emit(chooseFog(s), 0, REG_TEMP0, 0, 0);

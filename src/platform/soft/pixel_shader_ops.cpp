@@ -64,6 +64,7 @@ TESSIVANE_BODY float modified(float v, float scale) {
 template <ShaderOp OP, bool C0, bool C1, bool C2, bool SATURATE>
 TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChunk& c) {
     const ShaderStep& step = s.shader.steps[op.stage];
+    const int mask = op.arg1; // the components written that anything reads later
     const int n = c.count;
     float(*dst)[CHUNK] = c.reg[step.dst];
     const float scale = step.scale;
@@ -77,14 +78,14 @@ TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChun
             result[k] = modified<SATURATE>(a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k], scale);
         }
         for (int ch = 0; ch < 4; ++ch) {
-            if (step.mask & (1 << ch)) {
+            if (mask & (1 << ch)) {
                 std::memcpy(dst[ch], result, sizeof(float) * static_cast<std::size_t>(n));
             }
         }
     } else {
         float scratch[4][CHUNK];
         for (int ch = 0; ch < 4; ++ch) {
-            if (!(step.mask & (1 << ch))) {
+            if (!(mask & (1 << ch))) {
                 continue;
             }
             const StepSource<C0> a(step.src[0], ch, s, c);
@@ -97,7 +98,7 @@ TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChun
         }
         if (step.viaScratch) {
             for (int ch = 0; ch < 4; ++ch) {
-                if (step.mask & (1 << ch)) {
+                if (mask & (1 << ch)) {
                     std::memcpy(dst[ch], scratch[ch], sizeof(float) * static_cast<std::size_t>(n));
                 }
             }
@@ -153,6 +154,32 @@ void blackTexelOp(const PixelOp& op, const PixelState&, PixelChunk& c) {
         const float value = ch == 3 ? 1.0f : 0.0f;
         for (int k = 0; k < c.count; ++k) {
             out[ch][k] = value;
+        }
+    }
+}
+
+void liveShaderComponents(const PixelState& s, std::uint8_t masks[MAX_SHADER_STEPS]) {
+    // What leaves the shader: r0's colour, and its alpha where the target keeps it or the
+    // blend weighs by it.
+    const bool alphaBlend =
+        s.blend && (s.srcBlend == D3DBLEND_SRCALPHA || s.srcBlend == D3DBLEND_INVSRCALPHA ||
+                    s.destBlend == D3DBLEND_SRCALPHA || s.destBlend == D3DBLEND_INVSRCALPHA);
+    std::uint8_t live[REG_COUNT] = {};
+    live[REG_TEMP0] = s.targetFormat == D3DFMT_A8R8G8B8 || alphaBlend ? 0xF : 0x7;
+    for (int k = s.shader.stepCount - 1; k >= 0; --k) {
+        const ShaderStep& step = s.shader.steps[k];
+        const auto written = static_cast<std::uint8_t>(step.mask & live[step.dst]);
+        masks[k] = written;
+        live[step.dst] &= static_cast<std::uint8_t>(~step.mask);
+        for (int i = 0; i < step.sourceCount; ++i) {
+            const ShaderOperand& o = step.src[i];
+            for (int ch = 0; ch < 4 && !o.constant; ++ch) {
+                const bool read =
+                    step.op == ShaderOp::Dp3 ? written != 0 && ch < 3 : (written & (1 << ch)) != 0;
+                if (read) {
+                    live[o.reg] |= static_cast<std::uint8_t>(1 << o.swizzle[ch]);
+                }
+            }
         }
     }
 }
