@@ -127,15 +127,18 @@ PixelProgram::Planes chooseDepth(const PixelState& s, bool wide) {
 TESSIVANE_BODY void interpolate(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c) {
     const int n = c.count;
     const Plane invW = p.invW;
+    // Where w is 1 across the primitive (clip-space quads, for one), 1 / (1 + 0 + 0) and the
+    // products with it change nothing and are left out.
+    const bool unitW = invW.a == 0.0f && invW.b == 0.0f && invW.c == 1.0f;
     for (int k = 0; k < n; ++k) {
-        c.w[k] = 1.0f / planeAt(planeRow(invW, c.fy[k]), invW, c.fx[k]);
+        c.w[k] = unitW ? 1.0f : 1.0f / planeAt(planeRow(invW, c.fy[k]), invW, c.fx[k]);
     }
     for (int a = 0; a < s.attributeCount; ++a) {
         const Plane plane = p.attribute[a];
         const AttributeSlot& slot = s.attributes[a];
         float* d = slot.coordinate ? c.coord[slot.index][slot.component]
                                    : c.reg[slot.index][slot.component];
-        if (p.perspective) {
+        if (p.perspective && !unitW) {
             for (int k = 0; k < n; ++k) {
                 d[k] = ((plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k]) * c.w[k];
             }

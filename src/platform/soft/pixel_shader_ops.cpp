@@ -9,7 +9,8 @@ namespace tessivane::platform::soft {
 namespace {
 
 // A source operand for result component ch: a row of the chunk, or one constant for all.
-template <bool CONSTANT>
+// Rows are multiplied by their sign only in the general form of a step (x · 1 is x).
+template <bool CONSTANT, bool GENERAL>
 struct StepSource {
     const float* row = nullptr;
     float value = 0.0f;
@@ -27,8 +28,10 @@ struct StepSource {
     TESSIVANE_BODY float operator[](int k) const {
         if constexpr (CONSTANT) {
             return value;
-        } else {
+        } else if constexpr (GENERAL) {
             return row[k] * sign;
+        } else {
+            return row[k];
         }
     }
 };
@@ -49,11 +52,13 @@ TESSIVANE_BODY float shaderCombine(float a, float b, float c) {
     }
 }
 
-// The result modifier: scaled, then clamped if the instruction asks for it. Nothing else
-// limits the range of a shader's registers.
-template <bool SATURATE>
+// The result modifier: scaled (in the general form; otherwise the scale is 1), then clamped
+// if the instruction asks for it. Nothing else limits the range of a shader's registers.
+template <bool SATURATE, bool GENERAL>
 TESSIVANE_BODY float modified(float v, float scale) {
-    v = v * scale;
+    if constexpr (GENERAL) {
+        v = v * scale;
+    }
     if constexpr (SATURATE) {
         return saturate(v);
     } else {
@@ -61,7 +66,7 @@ TESSIVANE_BODY float modified(float v, float scale) {
     }
 }
 
-template <ShaderOp OP, bool C0, bool C1, bool C2, bool SATURATE>
+template <ShaderOp OP, bool C0, bool C1, bool C2, bool SATURATE, bool GENERAL>
 TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChunk& c) {
     const ShaderStep& step = s.shader.steps[op.stage];
     const int mask = op.arg1; // the components written that anything reads later
@@ -69,13 +74,14 @@ TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChun
     float(*dst)[CHUNK] = c.reg[step.dst];
     const float scale = step.scale;
     if constexpr (OP == ShaderOp::Dp3) {
-        const StepSource<C0> a0(step.src[0], 0, s, c), a1(step.src[0], 1, s, c),
+        const StepSource<C0, GENERAL> a0(step.src[0], 0, s, c), a1(step.src[0], 1, s, c),
             a2(step.src[0], 2, s, c);
-        const StepSource<C1> b0(step.src[1], 0, s, c), b1(step.src[1], 1, s, c),
+        const StepSource<C1, GENERAL> b0(step.src[1], 0, s, c), b1(step.src[1], 1, s, c),
             b2(step.src[1], 2, s, c);
         float result[CHUNK];
         for (int k = 0; k < n; ++k) {
-            result[k] = modified<SATURATE>(a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k], scale);
+            result[k] =
+                modified<SATURATE, GENERAL>(a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k], scale);
         }
         for (int ch = 0; ch < 4; ++ch) {
             if (mask & (1 << ch)) {
@@ -88,12 +94,12 @@ TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChun
             if (!(mask & (1 << ch))) {
                 continue;
             }
-            const StepSource<C0> a(step.src[0], ch, s, c);
-            const StepSource<C1> b(step.src[1], ch, s, c);
-            const StepSource<C2> d(step.src[2], ch, s, c);
+            const StepSource<C0, GENERAL> a(step.src[0], ch, s, c);
+            const StepSource<C1, GENERAL> b(step.src[1], ch, s, c);
+            const StepSource<C2, GENERAL> d(step.src[2], ch, s, c);
             float* out = step.viaScratch ? scratch[ch] : dst[ch];
             for (int k = 0; k < n; ++k) {
-                out[k] = modified<SATURATE>(shaderCombine<OP>(a[k], b[k], d[k]), scale);
+                out[k] = modified<SATURATE, GENERAL>(shaderCombine<OP>(a[k], b[k], d[k]), scale);
             }
         }
         if (step.viaScratch) {
@@ -106,43 +112,43 @@ TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChun
     }
 }
 
-template <ShaderOp OP, bool SATURATE>
+template <ShaderOp OP, bool SATURATE, bool GENERAL>
 PixelOp::Run stepFor(int constants, bool wide) {
     switch (constants) {
     case 0:
-        return opVariant<shaderStep<OP, false, false, false, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, false, false, false, SATURATE, GENERAL>>(wide);
     case 1:
-        return opVariant<shaderStep<OP, true, false, false, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, true, false, false, SATURATE, GENERAL>>(wide);
     case 2:
-        return opVariant<shaderStep<OP, false, true, false, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, false, true, false, SATURATE, GENERAL>>(wide);
     case 3:
-        return opVariant<shaderStep<OP, true, true, false, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, true, true, false, SATURATE, GENERAL>>(wide);
     case 4:
-        return opVariant<shaderStep<OP, false, false, true, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, false, false, true, SATURATE, GENERAL>>(wide);
     case 5:
-        return opVariant<shaderStep<OP, true, false, true, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, true, false, true, SATURATE, GENERAL>>(wide);
     case 6:
-        return opVariant<shaderStep<OP, false, true, true, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, false, true, true, SATURATE, GENERAL>>(wide);
     default:
-        return opVariant<shaderStep<OP, true, true, true, SATURATE>>(wide);
+        return opVariant<shaderStep<OP, true, true, true, SATURATE, GENERAL>>(wide);
     }
 }
 
-template <bool SATURATE>
+template <bool SATURATE, bool GENERAL>
 PixelOp::Run stepFor(ShaderOp op, int constants, bool wide) {
     switch (op) {
     case ShaderOp::Mov:
-        return stepFor<ShaderOp::Mov, SATURATE>(constants, wide);
+        return stepFor<ShaderOp::Mov, SATURATE, GENERAL>(constants, wide);
     case ShaderOp::Add:
-        return stepFor<ShaderOp::Add, SATURATE>(constants, wide);
+        return stepFor<ShaderOp::Add, SATURATE, GENERAL>(constants, wide);
     case ShaderOp::Sub:
-        return stepFor<ShaderOp::Sub, SATURATE>(constants, wide);
+        return stepFor<ShaderOp::Sub, SATURATE, GENERAL>(constants, wide);
     case ShaderOp::Mul:
-        return stepFor<ShaderOp::Mul, SATURATE>(constants, wide);
+        return stepFor<ShaderOp::Mul, SATURATE, GENERAL>(constants, wide);
     case ShaderOp::Mad:
-        return stepFor<ShaderOp::Mad, SATURATE>(constants, wide);
+        return stepFor<ShaderOp::Mad, SATURATE, GENERAL>(constants, wide);
     default:
-        return stepFor<ShaderOp::Dp3, SATURATE>(constants, wide);
+        return stepFor<ShaderOp::Dp3, SATURATE, GENERAL>(constants, wide);
     }
 }
 
@@ -187,8 +193,18 @@ void liveShaderComponents(const PixelState& s, std::uint8_t masks[MAX_SHADER_STE
 PixelOp::Run choosePixelShaderStep(const ShaderStep& step, bool wide) {
     const int constants = (step.src[0].constant ? 1 : 0) | (step.src[1].constant ? 2 : 0) |
                           (step.src[2].constant ? 4 : 0);
-    return step.saturate ? stepFor<true>(step.op, constants, wide)
-                         : stepFor<false>(step.op, constants, wide);
+    // The general form negates register sources and scales the result; most steps do
+    // neither.
+    bool general = step.scale != 1.0f;
+    for (int i = 0; i < step.sourceCount; ++i) {
+        general = general || (!step.src[i].constant && step.src[i].sign != 1.0f);
+    }
+    if (step.saturate) {
+        return general ? stepFor<true, true>(step.op, constants, wide)
+                       : stepFor<true, false>(step.op, constants, wide);
+    }
+    return general ? stepFor<false, true>(step.op, constants, wide)
+                   : stepFor<false, false>(step.op, constants, wide);
 }
 
 } // namespace tessivane::platform::soft

@@ -66,9 +66,6 @@ WIDE inline __m256i load(const int* from) {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(from));
 }
 
-// How the eight texel columns (or row offsets) of a group lie.
-enum class Run { Scattered, Same, Consecutive };
-
 // Lane 0 of eight integers, in every lane.
 WIDE inline __m256i firstLane(__m256i v) {
     return _mm256_broadcastd_epi32(_mm256_castsi256_si128(v));
@@ -78,20 +75,39 @@ WIDE inline bool allEqual(__m256i a, __m256i b) {
     return _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, b)) == -1;
 }
 
-WIDE inline Run runOf(__m256i v) {
-    const __m256i first = firstLane(v);
-    if (allEqual(v, first)) {
-        return Run::Same;
-    }
-    return allEqual(v, _mm256_add_epi32(first, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)))
-               ? Run::Consecutive
-               : Run::Scattered;
+// Whether eight integers count up by one from the first.
+WIDE inline bool consecutive(__m256i v) {
+    return allEqual(v, _mm256_add_epi32(firstLane(v), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
 }
 
-// The texels of a row at eight columns that are all first, or side by side from first.
-WIDE inline __m256i rowRun(const int* row, int first, Run run) {
-    return run == Run::Same ? _mm256_set1_epi32(row[first])
-                            : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + first));
+// Where eight texel columns of one row lie within a window of eight side by side (as when
+// neighbouring pixels read neighbouring, the same, or, magnified, a few texels): the
+// window's first column, and each lane's place in it. False when they spread wider, or when
+// the row is narrower than a window.
+WIDE inline bool window(__m256i columns, int width, int& first, __m256i& places) {
+    if (width < 8) {
+        return false;
+    }
+    // Pixels go left to right, so the first and last lanes bound the columns when they run
+    // either way; the check below catches any other order.
+    const int a = _mm256_cvtsi256_si32(columns);
+    const int b = _mm256_extract_epi32(columns, 7);
+    first = std::min(std::min(a, b), width - 8);
+    places = _mm256_sub_epi32(columns, _mm256_set1_epi32(first));
+    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(places, _mm256_set1_epi32(7)),
+                                            _mm256_cmpgt_epi32(_mm256_setzero_si256(), places));
+    return _mm256_testz_si256(outside, outside);
+}
+
+// Eight texels side by side.
+WIDE inline __m256i eightTexels(const int* first) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first));
+}
+
+// The texels of a row at the columns of a window.
+WIDE inline __m256i windowed(const int* row, int first, __m256i places) {
+    return _mm256_permutevar8x32_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + first)), places);
 }
 
 // Channel byte SHIFT / 8 of eight texels, as floats 0..255.
@@ -202,19 +218,28 @@ WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) 
         const __m256i ra = load(rowA + k);
         const __m256i rb = load(rowB + k);
         __m256i t00, t10, t01, t11;
-        // Neighbouring pixels of a row usually read neighbouring (or, clamped, the same)
-        // texels of one texture row: then whole vectors are read at once. The texels are the
-        // same either way; only how they are fetched differs.
-        const Run runA = runOf(ia);
-        const Run runB = runOf(ib);
-        if (runA != Run::Scattered && runB != Run::Scattered && allEqual(ra, firstLane(ra)) &&
-            allEqual(rb, firstLane(rb))) {
+        // Neighbouring pixels of a row usually read texels close together on one texture
+        // row: then a whole vector is read at once and the texels taken from it. The texels
+        // are the same either way; only how they are fetched differs.
+        int firstA = 0, firstB = 0;
+        __m256i placesA, placesB;
+        const bool sameRows = allEqual(ra, firstLane(ra)) && allEqual(rb, firstLane(rb));
+        if (sameRows && consecutive(ia) && consecutive(ib)) {
+            // The commonest case, a pass over a target the texture's size: straight loads.
             const int* top = texels + rowA[k];
             const int* bottom = texels + rowB[k];
-            t00 = rowRun(top, columnA[k], runA);
-            t10 = rowRun(top, columnB[k], runB);
-            t01 = rowRun(bottom, columnA[k], runA);
-            t11 = rowRun(bottom, columnB[k], runB);
+            t00 = eightTexels(top + columnA[k]);
+            t10 = eightTexels(top + columnB[k]);
+            t01 = eightTexels(bottom + columnA[k]);
+            t11 = eightTexels(bottom + columnB[k]);
+        } else if (sameRows && window(ia, t.width, firstA, placesA) &&
+                   window(ib, t.width, firstB, placesB)) {
+            const int* top = texels + rowA[k];
+            const int* bottom = texels + rowB[k];
+            t00 = windowed(top, firstA, placesA);
+            t10 = windowed(top, firstB, placesB);
+            t01 = windowed(bottom, firstA, placesA);
+            t11 = windowed(bottom, firstB, placesB);
         } else {
             t00 = gathered(texels, _mm256_add_epi32(ra, ia));
             t10 = gathered(texels, _mm256_add_epi32(ra, ib));
@@ -279,6 +304,15 @@ WIDE void writeStraight(const PixelState& s, const PixelChunk& c, int colorReg, 
             packed = _mm256_or_si256(packed, unorm8<24>(a + k));
         } else {
             packed = _mm256_or_si256(packed, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+        }
+        const __m256i xs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.x + k));
+        const __m256i ys = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.y + k));
+        if (k + 8 <= c.count && allEqual(ys, firstLane(ys)) && consecutive(xs)) {
+            // Eight pixels side by side on a row, as they usually are.
+            auto* row = reinterpret_cast<std::uint32_t*>(
+                s.target + static_cast<std::ptrdiff_t>(c.y[k]) * s.targetPitch);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + c.x[k]), packed);
+            continue;
         }
         alignas(32) std::uint32_t pixels[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(pixels), packed);
