@@ -1,4 +1,6 @@
 // The tessivane program as a user runs it.
+#include "e2e/png_image.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -183,6 +185,43 @@ TEST(Program, WindowedShowEndsCleanlyWhenAskedToStop) {
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_NE(o.err.find("start-up: window shown"), std::string::npos) << o.err;
     EXPECT_EQ(o.err.find("timeline:"), std::string::npos) << o.err;
+}
+
+TEST(Program, ScreenshotOfSceneZeroShowsWhatAViewerSees) {
+    const std::string path = ::testing::TempDir() + "scene0-" + std::to_string(getpid()) + ".png";
+    const Outcome o = run({"--screenshot", "20", path});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    tessivane::testing::Picture shot;
+    ASSERT_TRUE(tessivane::testing::readPng(path, shot));
+    std::remove(path.c_str());
+    ASSERT_EQ(shot.width, 640);
+    ASSERT_EQ(shot.height, 480);
+    auto share = [&](int x0, int y0, int x1, int y1, auto predicate) {
+        int hits = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                hits += predicate(shot.at(x, y));
+            }
+        }
+        return static_cast<double>(hits) / ((x1 - x0) * (y1 - y0));
+    };
+    const auto grey = [](std::uint32_t p) { return p == 0x777777; };
+    // Left of the title, only the clear grey and a sprinkle of dust.
+    EXPECT_GT(share(0, 0, 90, 480, grey), 0.8);
+    // The portrait has emerged in the bottom-right 256x256: its dark parts are black.
+    EXPECT_GT(share(384, 224, 640, 480, [](std::uint32_t p) { return p == 0; }), 0.3);
+    EXPECT_EQ(share(384, 224, 404, 244, [](std::uint32_t p) { return p == 0; }), 0.0);
+    // The title's solid letters keep only the scene's red channel, near the quad's corner.
+    EXPECT_GT(share(100, 200, 260, 226, [](std::uint32_t p) { return p == 0x770000; }), 0.01);
+    EXPECT_GT(share(100, 200, 260, 226, grey), 0.5);
+}
+
+TEST(Program, ScreenshotFailuresSayWhy) {
+    Outcome o = run({"--screenshot", "1", "/nonexistent-dir/shot.png"});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err.rfind("tessivane: cannot write /nonexistent-dir/shot.png", 0), 0u) << o.err;
+    o = run({"--screenshot", "100", "x.png"});
+    EXPECT_EQ(o.exitCode, 2);
 }
 
 } // namespace
