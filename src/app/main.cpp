@@ -1,5 +1,6 @@
 // tessivane: plays the show.
 #include "app/application.h"
+#include "app/benchmark.h"
 #include "app/command_line.h"
 #include "app/report.h"
 #include "app/screenshot.h"
@@ -32,9 +33,6 @@ const char* unavailableOption(const app::Options& options) {
     if (!options.captureFile.empty()) {
         return "--capture";
     }
-    if (options.benchmark) {
-        return "--benchmark";
-    }
     return nullptr;
 }
 
@@ -61,8 +59,8 @@ int main(int argc, char** argv) {
     }
 
     platform::PlatformConfig config;
-    // A screenshot renders on the virtual clock without a window or sound.
-    config.headless = options.headless || options.screenshot;
+    // Screenshots and the benchmark render on the virtual clock without a window or sound.
+    config.headless = options.headless || options.screenshot || options.benchmark;
     config.fullscreen = !options.window;
     config.mute = options.mute || config.headless;
     config.device = options.device;
@@ -83,6 +81,8 @@ int main(int argc, char** argv) {
                 application.init(platform::GetModuleHandleA(nullptr), app::windowProc))) {
             std::fprintf(stderr, "tessivane: start-up failed: %s\n", application.failure().c_str());
             exitValue = 1;
+        } else if (options.benchmark) {
+            app::runSceneBenchmark(application, stdout);
         } else if (options.screenshot) {
             std::string error;
             if (!app::runScreenshot(application, options.screenshotSeconds, options.screenshotFile,

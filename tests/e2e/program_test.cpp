@@ -224,4 +224,28 @@ TEST(Program, ScreenshotFailuresSayWhy) {
     EXPECT_EQ(o.exitCode, 2);
 }
 
+TEST(Program, BenchmarkPrintsOneLinePerScene) {
+    const Outcome o = run({"--benchmark"});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    std::istringstream lines(o.out);
+    std::string line;
+    for (int scene = 0; scene < 3; ++scene) {
+        ASSERT_TRUE(std::getline(lines, line));
+        int n = -1, frames = 0, used = 0;
+        double median = 0, p95 = 0, max = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(),
+                              "scene %d: %d frames, median %lf ms, p95 %lf ms, max %lf ms%n", &n,
+                              &frames, &median, &p95, &max, &used),
+                  5)
+            << line;
+        EXPECT_EQ(used, static_cast<int>(line.size())) << line;
+        EXPECT_EQ(n, scene);
+        EXPECT_GT(frames, 0);
+        EXPECT_LE(median, p95);
+        EXPECT_LE(p95, max);
+        // Two decimals, as printed.
+        EXPECT_NE(line.find(" ms, p95 "), std::string::npos);
+    }
+}
+
 } // namespace
