@@ -4,10 +4,12 @@
 // Whoever refills the buffer (the music's output thread) asks for the position, refills
 // everything behind it, and asks again only after that. So once a second query has come
 // after one that reported position p, the buffer is fresh from p up to p plus at least half
-// its length (the refiller works in blocks of at most half the buffer). A pull therefore
-// plays up to that point, and when it needs more it wakes the refiller's Sleep and waits for
-// its next query: rendering runs as fast as the refiller can render, and the frames pulled
-// are the same whatever the timing.
+// its length (the refiller works in blocks of at most half the buffer). A pull plays up to
+// that point and no further: a refiller that counts in places within the buffer could not
+// tell a position a whole buffer on from one that has not moved. When a pull needs more it
+// wakes the refiller's Sleep and waits for its next query: rendering runs as fast as the
+// refiller can render, and the frames pulled are the same whatever the timing. Queueing a
+// buffer counts as a query whose refill is complete.
 #include "platform/thread_internal.h"
 #include "platform/wave_out_internal.h"
 #include "platform/window_internal.h"
@@ -128,7 +130,7 @@ public:
     }
 
 protected:
-    void started() override { validUntil_ = played_ + bufferLength(); }
+    void started() override { validUntil_ = played_ + bufferLength() / 2; }
     void stopped() override { validUntil_ = 0; }
 
     void queried(std::uint64_t previous, std::uint64_t) override {
@@ -154,7 +156,7 @@ private:
                 seen = queries_;
                 lastQuery = now;
             } else if (now - lastQuery > REFILL_PATIENCE) {
-                validUntil_ = played_ + bufferLength();
+                validUntil_ = played_ + bufferLength() / 2;
             }
         }
     }

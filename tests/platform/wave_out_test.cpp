@@ -18,6 +18,31 @@
 namespace tessivane::platform {
 namespace {
 
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        old_ = had_ ? old : "";
+        setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (had_) {
+            setenv(name_, old_.c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
+
 // A clock any thread may read and the test moves.
 class TestClock final : public Clock {
 public:
@@ -305,7 +330,8 @@ TEST_F(WaveOutTest, AWavFileThatCannotBeCreatedFailsTheOpenWithTheReason) {
 }
 
 TEST_F(WaveOutTest, SdlDevicePlaysTheLoopingBufferOnItsOwnThread) {
-    // The tests run with SDL's dummy audio driver, which consumes sound in real time.
+    // SDL's dummy audio driver consumes sound in real time, on a machine without sound too.
+    ScopedEnvironment dummy("SDL_AUDIODRIVER", "dummy");
     setClock(nullptr);
     HWAVEOUT device = open(WaveOutput::System);
     ASSERT_NE(device, nullptr);
@@ -321,19 +347,12 @@ TEST_F(WaveOutTest, SdlDevicePlaysTheLoopingBufferOnItsOwnThread) {
 }
 
 TEST_F(WaveOutTest, WithoutASoundSystemOpeningSaysWhy) {
-    const char* saved = std::getenv("SDL_AUDIODRIVER");
-    const std::string previous = saved != nullptr ? saved : "";
-    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    ScopedEnvironment noDriver("SDL_AUDIODRIVER", "no-such-driver");
     setWaveOutput(WaveOutput::System);
     HWAVEOUT device = nullptr;
     const WAVEFORMATEX format = stereo16();
     EXPECT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
     EXPECT_FALSE(std::string(lastPlatformError()).empty());
-    if (saved != nullptr) {
-        setenv("SDL_AUDIODRIVER", previous.c_str(), 1);
-    } else {
-        unsetenv("SDL_AUDIODRIVER");
-    }
 }
 
 } // namespace
