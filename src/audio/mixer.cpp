@@ -1,11 +1,16 @@
 #include "audio/mixer.h"
 
+#include "audio/mixer_paths.h"
 #include "music/module.h"
 #include "music/voice.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tessivane::audio {
 
@@ -50,30 +55,35 @@ inline std::uint64_t advance(std::uint64_t position, std::uint64_t step) {
     return (position & ~LOW_BIT) + step;
 }
 
-// count frames at constant gains, two per pass.
-void mixConstant(float* __restrict out, const std::int16_t* __restrict data,
-                 std::uint64_t& position, std::uint64_t step, int count, float left, float right) {
-    std::uint64_t p = position;
-    int i = 0;
-    for (; i + 2 <= count; i += 2) {
-        const float v0 = sampleAt(data, p);
-        p = advance(p, step);
-        const float v1 = sampleAt(data, p);
-        p = advance(p, step);
-        out[0] += v0 * left;
-        out[1] += v0 * right;
-        out[2] += v1 * left;
-        out[3] += v1 * right;
-        out += 4;
+#if defined(__SSE2__)
+// The interpolated values of four frames from position on, computed side by side with the
+// same single-precision operations as sampleAt; position moves past them.
+inline __m128 fourValues(const std::int16_t* __restrict data, std::uint64_t& position,
+                         std::uint64_t step) {
+    std::uint64_t at[4];
+    for (std::uint64_t& a : at) {
+        a = position;
+        position = advance(position, step);
     }
-    if (i < count) {
-        const float v = sampleAt(data, p);
-        p = advance(p, step);
-        out[0] += v * left;
-        out[1] += v * right;
-    }
-    position = p;
+    // Each frame's two neighbouring values in one 32-bit load: the first in the low half,
+    // the next in the high half (the data is little-endian 16-bit).
+    const auto pair = [&](int k) {
+        std::int32_t both;
+        std::memcpy(&both, data + (at[k] >> 32), sizeof both);
+        return both;
+    };
+    const auto weight = [&](int k) {
+        return static_cast<int>(static_cast<std::uint32_t>(at[k]) >> 1);
+    };
+    const __m128i pairs = _mm_setr_epi32(pair(0), pair(1), pair(2), pair(3));
+    const __m128 s0 = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
+    const __m128 s1 = _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16));
+    const __m128 w =
+        _mm_mul_ps(_mm_cvtepi32_ps(_mm_setr_epi32(weight(0), weight(1), weight(2), weight(3))),
+                   _mm_set1_ps(TWO_TO_MINUS_31));
+    return _mm_add_ps(s0, _mm_mul_ps(w, _mm_sub_ps(s1, s0)));
 }
+#endif
 
 // count frames whose gains grow by their steps after every frame; the gains are kept in
 // double precision through the segment.
@@ -240,7 +250,8 @@ void mixVoice(Voice& voice, float* out, int frames) {
                 // Adding zeros changes no sum: a silent voice only moves on.
                 position = skip(position, signedStep, count);
             } else {
-                mixConstant(out, data, position, signedStep, count, gainLeft, gainRight);
+                detail::mixConstantWide(out, data, position, signedStep, count, gainLeft,
+                                        gainRight);
             }
         }
         left -= count;
@@ -272,6 +283,58 @@ void mixVoice(Voice& voice, float* out, int frames) {
 
 } // namespace
 
+namespace detail {
+
+// Two frames per pass.
+void mixConstantPlain(float* __restrict out, const std::int16_t* __restrict data,
+                      std::uint64_t& position, std::uint64_t step, int count, float left,
+                      float right) {
+    std::uint64_t p = position;
+    int i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const float v0 = sampleAt(data, p);
+        p = advance(p, step);
+        const float v1 = sampleAt(data, p);
+        p = advance(p, step);
+        out[0] += v0 * left;
+        out[1] += v0 * right;
+        out[2] += v1 * left;
+        out[3] += v1 * right;
+        out += 4;
+    }
+    if (i < count) {
+        const float v = sampleAt(data, p);
+        p = advance(p, step);
+        out[0] += v * left;
+        out[1] += v * right;
+    }
+    position = p;
+}
+
+void mixConstantWide(float* __restrict out, const std::int16_t* __restrict data,
+                     std::uint64_t& position, std::uint64_t step, int count, float left,
+                     float right) {
+#if defined(__SSE2__)
+    std::uint64_t p = position;
+    const __m128 gains = _mm_setr_ps(left, right, left, right);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 v = fourValues(data, p, step);
+        const __m128 first = _mm_mul_ps(_mm_unpacklo_ps(v, v), gains);
+        const __m128 second = _mm_mul_ps(_mm_unpackhi_ps(v, v), gains);
+        _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), first));
+        _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), second));
+        out += 8;
+    }
+    position = p;
+    mixConstantPlain(out, data, position, step, count - i, left, right);
+#else
+    mixConstantPlain(out, data, position, step, count, left, right);
+#endif
+}
+
+} // namespace detail
+
 void mixVoices(float* destination, int frames) {
     if (frames < 1 || destination == nullptr) {
         return;
@@ -288,11 +351,24 @@ void convertToPcm16(std::int16_t* destination, const float* source, int frames) 
     if (frames < 1 || destination == nullptr || source == nullptr) {
         return;
     }
+    const int count = frames * 2;
+    int i = 0;
+#if defined(__SSE2__)
+    // Clipped first, so that rounding (to nearest, ties to even) and packing never saturate
+    // anything but what is already at the limits.
+    const __m128 lowest = _mm_set1_ps(-32768.0f);
+    const __m128 highest = _mm_set1_ps(32767.0f);
+    for (; i + 8 <= count; i += 8) {
+        const __m128 a = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i), lowest), highest);
+        const __m128 b = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i + 4), lowest), highest);
+        const __m128i packed = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + i), packed);
+    }
+#endif
     // Adding and taking away 1.5 x 2^23 rounds to an integer, ties to even, for every value
     // within the clipped range.
     constexpr float ROUNDER = 12582912.0f;
-    const int count = frames * 2;
-    for (int i = 0; i < count; ++i) {
+    for (; i < count; ++i) {
         const float clipped = std::clamp(source[i], -32768.0f, 32767.0f);
         const float rounded = (clipped + ROUNDER) - ROUNDER;
         destination[i] = static_cast<std::int16_t>(static_cast<int>(rounded));

@@ -1,9 +1,12 @@
 // The mixer: segments, loops, ramps, the conversion, and that splitting work never changes
 // a bit.
 #include "audio/mixer.h"
+#include "audio/mixer_paths.h"
 #include "music/module.h"
 #include "music/voice.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -190,11 +193,12 @@ TEST_F(MixerTest, ANoteRampsUpFromSilenceOverExactly128FramesToFullGain) {
     v.levelLeft = v.levelRight = 0; // as a trigger leaves it
     v.rampRemaining = 0;
     const std::vector<float> out = mix(200);
-    EXPECT_EQ(out[0], 0.0f);
-    for (int f = 1; f < 128; ++f) {
-        ASSERT_GT(out[2 * f], out[2 * (f - 1)]) << f;
-        // Linear: the same rise every frame, to within float rounding.
-        ASSERT_NEAR(out[2 * f] - out[2 * (f - 1)], 10000.0f / 128, 0.01f) << f;
+    // The gain grows by its single-precision step after every frame, summed in double.
+    const double step = static_cast<float>(255 * double{0.003921568859368563f} / 128);
+    double gain = 0.0;
+    for (int f = 0; f < 128; ++f) {
+        ASSERT_EQ(out[2 * f], static_cast<float>(10000.0 * gain)) << f;
+        gain += step;
     }
     for (int f = 128; f < 200; ++f) {
         ASSERT_EQ(out[2 * f], 10000.0f) << f;
@@ -248,6 +252,22 @@ TEST_F(MixerTest, ConversionRoundsHalvesToEvenAndClips) {
     convertToPcm16(out.data(), in.data(), 5);
     EXPECT_EQ(out,
               (std::vector<std::int16_t>{32767, 32767, 32767, -32768, -32768, 0, 2, 2, 0, -2}));
+    // Every value, whichever path converts it: eight at a time, or one by one at the end.
+    std::mt19937 random(5);
+    std::vector<float> many(20001);
+    for (std::size_t i = 0; i < many.size(); ++i) {
+        const int whole = static_cast<int>(random() % 140000) - 70000;
+        many[i] = static_cast<float>(whole) * (i % 3 == 0 ? 0.5f : 0.37f);
+    }
+    many[7] = 1e30f;
+    many[8] = -1e30f;
+    std::vector<std::int16_t> converted(many.size() + 1, 0);
+    convertToPcm16(converted.data(), many.data(), static_cast<int>(many.size() / 2));
+    for (std::size_t i = 0; i + 1 < many.size(); ++i) {
+        const float expected = std::nearbyint(std::clamp(many[i], -32768.0f, 32767.0f));
+        ASSERT_EQ(converted[i], static_cast<std::int16_t>(expected)) << many[i];
+    }
+
     std::vector<std::int16_t> untouched(2, 99);
     convertToPcm16(untouched.data(), in.data(), 0);
     convertToPcm16(untouched.data(), nullptr, 1);
@@ -362,6 +382,45 @@ TEST_F(MixerTest, SilentVoicesMoveExactlyAsAudibleOnesDo) {
         EXPECT_EQ(voices[i].positionInt, afterSilent[i].positionInt) << i;
         EXPECT_EQ(voices[i].positionFrac, afterSilent[i].positionFrac) << i;
         EXPECT_EQ(voices[i].direction, afterSilent[i].direction) << i;
+    }
+}
+
+} // namespace
+} // namespace tessivane::audio
+
+namespace tessivane::audio {
+namespace {
+
+TEST(MixerPaths, FourFramesAtATimeGiveTheSameBitsAsOneAtATime) {
+    std::mt19937 random(11);
+    std::vector<std::int16_t> data(5000 + music::SAMPLE_PADDING);
+    for (auto& value : data) {
+        value = static_cast<std::int16_t>(random());
+    }
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int count = static_cast<int>(random() % 67);
+        const bool backward = trial % 2 == 1;
+        const std::uint64_t step =
+            std::uint64_t{random() % 3} << 32 | static_cast<std::uint32_t>(random());
+        // Room for count steps either way inside the data.
+        std::uint64_t start = (std::uint64_t{200 + random() % 4000} << 32) | random();
+        std::vector<float> plain(static_cast<std::size_t>(count) * 2 + 2);
+        for (auto& value : plain) {
+            value = static_cast<float>(static_cast<int>(random() % 20001) - 10000) / 7.0f;
+        }
+        std::vector<float> wide = plain;
+        const float left = static_cast<float>(random() % 256) * 0.003921568859368563f;
+        const float right = static_cast<float>(random() % 256) * 0.003921568859368563f;
+        const std::uint64_t signedStep = backward ? ~step + 1 : step;
+        std::uint64_t plainPosition = start;
+        std::uint64_t widePosition = start;
+        detail::mixConstantPlain(plain.data(), data.data(), plainPosition, signedStep, count, left,
+                                 right);
+        detail::mixConstantWide(wide.data(), data.data(), widePosition, signedStep, count, left,
+                                right);
+        ASSERT_EQ(std::memcmp(plain.data(), wide.data(), plain.size() * sizeof(float)), 0)
+            << "trial " << trial;
+        ASSERT_EQ(plainPosition, widePosition) << "trial " << trial;
     }
 }
 
