@@ -9,13 +9,14 @@
 #include "music/replay.h"
 #include "music/resource_stream.h"
 #include "music/voice.h"
-#include "placeholder_module.h"
+#include "composer.h"
 #include "platform/wave_out.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace tessivane;
@@ -200,11 +201,17 @@ void renderSong(benchmark::State& state, Module& module) {
     music::clearVoices();
 }
 
-void BM_RenderPlaceholderModule(benchmark::State& state) {
-    ModulePtr module(tools::buildPlaceholderModule());
+// The show's own music, as composed.
+ModulePtr showModule() {
+    std::string error;
+    return ModulePtr(composer::composeModule(error));
+}
+
+void BM_RenderShowModule(benchmark::State& state) {
+    ModulePtr module = showModule();
     renderSong(state, *module);
 }
-BENCHMARK(BM_RenderPlaceholderModule)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderShowModule)->Unit(benchmark::kMillisecond);
 
 void BM_RenderBusyModule(benchmark::State& state) {
     ModulePtr module = busyModule(static_cast<int>(state.range(0)));
@@ -214,8 +221,8 @@ BENCHMARK(BM_RenderBusyModule)->ArgName("channels")->Arg(8)->Arg(32)->Unit(bench
 
 // The whole path of tessivane-xm --wav: the pull device, the output thread refilling the
 // ring, both threads' CPU counted.
-void BM_PullPlaceholderModule(benchmark::State& state) {
-    ModulePtr module(tools::buildPlaceholderModule());
+void BM_PullShowModule(benchmark::State& state) {
+    ModulePtr module = showModule();
     music::useResourceStreams();
     platform::setWaveOutput(platform::WaveOutput::Pull);
     if (!audio::outputInit(RATE) || !audio::playModule(module.get())) {
@@ -232,6 +239,6 @@ void BM_PullPlaceholderModule(benchmark::State& state) {
     const double seconds = static_cast<double>(state.iterations()) * FRAMES / RATE;
     state.counters["x real time"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_PullPlaceholderModule)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PullShowModule)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
