@@ -3,13 +3,13 @@
 // counter). The target is at least 1000x real time for an 8-channel module on one core.
 #include "audio/mixer.h"
 #include "audio/output.h"
+#include "composer.h"
 #include "music/channel.h"
 #include "music/module.h"
 #include "music/module_builder.h"
 #include "music/replay.h"
 #include "music/resource_stream.h"
 #include "music/voice.h"
-#include "composer.h"
 #include "platform/wave_out.h"
 
 #include <algorithm>

@@ -1,9 +1,14 @@
 #include "app/benchmark.h"
 
+#include "audio/output.h"
+#include "audio/playback.h"
+#include "platform/platform.h"
+#include "platform/wave_out.h"
 #include "scene/scene_director.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <vector>
 
 namespace tessivane::app {
@@ -30,6 +35,33 @@ void runSceneBenchmark(Application& application, std::FILE* out) {
                      BENCHMARK_FRAMES, at(0.5), at(0.95), times.back());
         std::fflush(out);
     }
+}
+
+bool runAudioBenchmark(std::FILE* out) {
+    // The show's song is 20 patterns of 64 rows at 75 ms a row.
+    constexpr double SONG_SECONDS = 96.0;
+    constexpr std::uint32_t CHUNK = audio::OUTPUT_RATE / 10;
+    audio::musicStop();
+    platform::setWaveOutput(platform::WaveOutput::Pull);
+    const auto start = std::chrono::steady_clock::now();
+    bool ok = audio::musicStart();
+    const auto frames = static_cast<std::uint32_t>(SONG_SECONDS * audio::OUTPUT_RATE);
+    for (std::uint32_t done = 0; ok && done < frames; done += CHUNK) {
+        ok = platform::pullWaveOutput(nullptr, std::min(CHUNK, frames - done));
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!ok) {
+        std::fprintf(stderr, "tessivane: the music cannot be rendered: %s\n",
+                     *audio::musicProblem() != '\0' ? audio::musicProblem()
+                                                    : platform::lastPlatformError());
+    }
+    audio::musicStop();
+    platform::setWaveOutput(platform::WaveOutput::Default);
+    if (ok) {
+        std::fprintf(out, "audio: %.1f x real time\n", SONG_SECONDS / seconds);
+    }
+    return ok;
 }
 
 } // namespace tessivane::app

@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
             exitValue = 1;
         } else if (options.benchmark) {
             app::runSceneBenchmark(application, stdout);
+            exitValue = app::runAudioBenchmark(stdout) ? 0 : 1;
         } else if (options.screenshot) {
             std::string error;
             if (!app::runScreenshot(application, options.screenshotSeconds, options.screenshotFile,

@@ -179,6 +179,13 @@ TEST(Program, BenchmarkPrintsOneLinePerScene) {
         // Two decimals, as printed.
         EXPECT_NE(line.find(" ms, p95 "), std::string::npos);
     }
+    ASSERT_TRUE(std::getline(lines, line));
+    double speed = 0;
+    int used = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "audio: %lf x real time%n", &speed, &used), 1) << line;
+    EXPECT_EQ(used, static_cast<int>(line.size())) << line;
+    EXPECT_GT(speed, 1.0);
+    EXPECT_FALSE(std::getline(lines, line));
 }
 
 } // namespace
