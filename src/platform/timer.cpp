@@ -41,6 +41,10 @@ void VirtualClock::waitForRetrace() {
     units_.store((units_.load() / UNITS_PER_REFRESH + 1) * UNITS_PER_REFRESH);
 }
 
+std::uint64_t VirtualClock::elapsedUnits() const {
+    return units_.load() - startUnits_;
+}
+
 std::uint64_t VirtualClock::elapsedMicroseconds() const {
     return (units_.load() - startUnits_) * 1000 / unitsPerMs_;
 }

@@ -46,6 +46,9 @@ public:
     void waitForRetrace() override;
     // Total virtual time since construction, in microseconds (rounded down).
     std::uint64_t elapsedMicroseconds() const;
+    // Total virtual time since construction, exactly, in units of 1 / unitsPerSecond() s.
+    std::uint64_t elapsedUnits() const;
+    std::uint64_t unitsPerSecond() const { return unitsPerMs_ * 1000; }
 
 private:
     std::uint64_t unitsPerMs_;

@@ -2,6 +2,7 @@
 #include "e2e/png_image.h"
 #include "spawn.h"
 
+#include <cctype>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -186,6 +187,53 @@ TEST(Program, BenchmarkPrintsOneLinePerScene) {
     EXPECT_EQ(used, static_cast<int>(line.size())) << line;
     EXPECT_GT(speed, 1.0);
     EXPECT_FALSE(std::getline(lines, line));
+}
+
+// One value of a stream of a media file, by ffprobe; empty when ffprobe is not installed.
+std::string probe(const std::string& path, const char* stream, const char* entry) {
+    const std::string command = "ffprobe -v error -select_streams " + std::string(stream) +
+                                " -show_entries stream=" + entry +
+                                " -of default=noprint_wrappers=1:nokey=1 '" + path +
+                                "' 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char text[128] = {};
+    const bool read = pipe != nullptr && std::fgets(text, sizeof text, pipe) != nullptr;
+    if (pipe != nullptr) {
+        pclose(pipe);
+    }
+    std::string value = read ? text : "";
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) {
+        value.pop_back();
+    }
+    return value;
+}
+
+TEST(Program, CaptureWritesPictureAndMusicInStep) {
+    const std::string path = tessivane::e2e::temporaryPath("capture.mp4");
+    const Outcome o = run({"--capture", path, "--capture-seconds", "3"});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_NE(o.err.find("capturing ["), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("the show is captured in " + path), std::string::npos) << o.err;
+    const std::string video = probe(path, "v:0", "codec_name");
+    if (video.empty()) {
+        GTEST_SKIP() << "ffprobe is not installed";
+    }
+    EXPECT_EQ(video, "h264");
+    EXPECT_EQ(probe(path, "a:0", "codec_name"), "aac");
+    EXPECT_EQ(probe(path, "v:0", "width"), "640");
+    const double pictureSeconds = std::stod(probe(path, "v:0", "duration"));
+    const double musicSeconds = std::stod(probe(path, "a:0", "duration"));
+    EXPECT_NEAR(pictureSeconds, 3.0, 0.1);
+    // In step to within one drawn frame.
+    EXPECT_NEAR(musicSeconds, pictureSeconds, 0.034 + 0.05);
+    std::remove(path.c_str());
+}
+
+TEST(Program, ACaptureThatCannotBeWrittenSaysSoAndLeavesNothing) {
+    const Outcome o = run({"--capture", "/nonexistent-dir/show.mp4"});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err.rfind("tessivane: cannot write /nonexistent-dir/show.mp4: ", 0), 0u) << o.err;
+    EXPECT_EQ(o.err.find("capturing"), std::string::npos) << o.err;
 }
 
 } // namespace
