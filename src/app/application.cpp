@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "scene/scene_director.h"
 
+#include <cstdio>
 #include <new>
 
 namespace tessivane::app {
@@ -135,8 +136,11 @@ HRESULT Application::init(HINSTANCE instance, WNDPROC windowProcedure) {
     UpdateWindow(window);
     verboseLine("start-up: window shown");
 
-    // The show goes on without music when it cannot play.
+    // The show goes on without music when it cannot play, and says so.
     const bool playing = audio::musicStart();
+    if (!playing) {
+        std::fprintf(stderr, "tessivane: %s\n", audio::musicProblem());
+    }
     verboseLine("start-up: music %s", playing ? "started" : "not playing");
     return S_OK;
 }

@@ -108,6 +108,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
                 return fail("--capture needs a file name");
             }
             o.captureFile = v;
+        } else if (arg == "--capture-seconds") {
+            // For tests: a capture that stops early. Not in the help.
+            if (!value(v) || !parseSeconds(v, o.captureSeconds) || o.captureSeconds <= 0.0) {
+                return fail("--capture-seconds needs a time from 0 to 96 seconds");
+            }
         } else {
             return fail("unknown option '" + std::string(argv[i]) + "'");
         }

@@ -20,7 +20,8 @@ struct Options {
     bool screenshot = false;
     double screenshotSeconds = 0.0; // show time, 0..96
     std::string screenshotFile;
-    std::string captureFile; // empty: no capture
+    std::string captureFile;     // empty: no capture
+    double captureSeconds = 0.0; // stop the capture at this show time (tests); 0: the whole show
     bool benchmark = false;
 };
 

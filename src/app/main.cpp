@@ -1,5 +1,7 @@
 // tessivane: plays the show.
 #include "app/application.h"
+#include "app/benchmark.h"
+#include "app/capture.h"
 #include "app/command_line.h"
 #include "app/report.h"
 #include "app/screenshot.h"
@@ -27,17 +29,6 @@ const char* describe(app::TimelineEvent event) {
     return "?";
 }
 
-// Options whose work is not in this build yet.
-const char* unavailableOption(const app::Options& options) {
-    if (!options.captureFile.empty()) {
-        return "--capture";
-    }
-    if (options.benchmark) {
-        return "--benchmark";
-    }
-    return nullptr;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -55,14 +46,12 @@ int main(int argc, char** argv) {
         std::printf("tessivane %s\n", TESSIVANE_VERSION);
         return 0;
     }
-    if (const char* option = unavailableOption(options)) {
-        std::fprintf(stderr, "tessivane: %s is not available yet\n", option);
-        return 1;
-    }
 
     platform::PlatformConfig config;
-    // A screenshot renders on the virtual clock without a window or sound.
-    config.headless = options.headless || options.screenshot;
+    // Screenshots, captures and the benchmark render on the virtual clock without a window
+    // or a sound device.
+    const bool capturing = !options.captureFile.empty();
+    config.headless = options.headless || options.screenshot || options.benchmark || capturing;
     config.fullscreen = !options.window;
     config.mute = options.mute || config.headless;
     config.device = options.device;
@@ -72,6 +61,14 @@ int main(int argc, char** argv) {
 
     int exitValue = 0;
     {
+        // The capture opens its file first: a path that cannot be written fails at once.
+        app::Capture capture;
+        std::string error;
+        if (capturing && !capture.open(options.captureFile, error)) {
+            std::fprintf(stderr, "tessivane: %s\n", error.c_str());
+            platform::shutdownPlatform();
+            return 1;
+        }
         app::Application application;
         if (options.verbose) {
             application.onTimelineEvent = [](app::TimelineEvent event, platform::DWORD elapsed) {
@@ -83,8 +80,18 @@ int main(int argc, char** argv) {
                 application.init(platform::GetModuleHandleA(nullptr), app::windowProc))) {
             std::fprintf(stderr, "tessivane: start-up failed: %s\n", application.failure().c_str());
             exitValue = 1;
+        } else if (options.benchmark) {
+            app::runSceneBenchmark(application, stdout);
+            exitValue = app::runAudioBenchmark(stdout) ? 0 : 1;
+        } else if (capturing) {
+            if (capture.run(application, options.captureSeconds, error)) {
+                std::fprintf(stderr, "tessivane: the show is captured in %s\n",
+                             options.captureFile.c_str());
+            } else {
+                std::fprintf(stderr, "tessivane: %s\n", error.c_str());
+                exitValue = 1;
+            }
         } else if (options.screenshot) {
-            std::string error;
             if (!app::runScreenshot(application, options.screenshotSeconds, options.screenshotFile,
                                     error)) {
                 std::fprintf(stderr, "tessivane: %s\n", error.c_str());

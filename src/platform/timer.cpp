@@ -7,14 +7,14 @@ namespace tessivane::platform {
 namespace {
 
 SystemClock systemClock;
-Clock* activeClock = &systemClock;
+std::atomic<Clock*> activeClock{&systemClock};
 
 constexpr std::uint64_t UNITS_PER_REFRESH = 1000;
 
 } // namespace
 
 DWORD timeGetTime() {
-    return activeClock->now();
+    return activeClock.load()->now();
 }
 
 DWORD SystemClock::now() {
@@ -28,29 +28,33 @@ VirtualClock::VirtualClock(unsigned refreshHz, DWORD startMs)
       units_(startUnits_) {}
 
 DWORD VirtualClock::now() {
-    return static_cast<DWORD>(units_ / unitsPerMs_);
+    return static_cast<DWORD>(units_.load() / unitsPerMs_);
 }
 
 void VirtualClock::idle() {
-    units_ += unitsPerMs_;
+    units_.store(units_.load() + unitsPerMs_);
 }
 
 void VirtualClock::waitForRetrace() {
     // Refresh boundaries lie at multiples of one period; a present made exactly on one
     // still waits for the next, as the retrace it could have caught is already under way.
-    units_ = (units_ / UNITS_PER_REFRESH + 1) * UNITS_PER_REFRESH;
+    units_.store((units_.load() / UNITS_PER_REFRESH + 1) * UNITS_PER_REFRESH);
+}
+
+std::uint64_t VirtualClock::elapsedUnits() const {
+    return units_.load() - startUnits_;
 }
 
 std::uint64_t VirtualClock::elapsedMicroseconds() const {
-    return (units_ - startUnits_) * 1000 / unitsPerMs_;
+    return (units_.load() - startUnits_) * 1000 / unitsPerMs_;
 }
 
 void setClock(Clock* clock) {
-    activeClock = clock != nullptr ? clock : &systemClock;
+    activeClock.store(clock != nullptr ? clock : &systemClock);
 }
 
 Clock& currentClock() {
-    return *activeClock;
+    return *activeClock.load();
 }
 
 } // namespace tessivane::platform

@@ -7,6 +7,7 @@
 
 #include "platform/win_types.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace tessivane::platform {
@@ -34,7 +35,8 @@ public:
 // A deterministic clock modelling a display of refreshHz: each idle pass of the pump lets
 // 1 ms go by, and a present waits for the next refresh boundary. Time is kept exactly in
 // units of 1 / (1000 · refreshHz) s, so a millisecond is refreshHz units and a refresh
-// period 1000 units, whatever the rate.
+// period 1000 units, whatever the rate. One thread moves it; any thread may read it (the
+// null sound device's position follows it from the music's own thread).
 class VirtualClock final : public Clock {
 public:
     // refreshHz in 1..1000; startMs is the reading before any time has passed.
@@ -44,14 +46,18 @@ public:
     void waitForRetrace() override;
     // Total virtual time since construction, in microseconds (rounded down).
     std::uint64_t elapsedMicroseconds() const;
+    // Total virtual time since construction, exactly, in units of 1 / unitsPerSecond() s.
+    std::uint64_t elapsedUnits() const;
+    std::uint64_t unitsPerSecond() const { return unitsPerMs_ * 1000; }
 
 private:
     std::uint64_t unitsPerMs_;
     std::uint64_t startUnits_;
-    std::uint64_t units_;
+    std::atomic<std::uint64_t> units_;
 };
 
 // Makes clock the one timeGetTime reads (not owned); null returns to the system clock.
+// Set it before any other thread reads the time.
 void setClock(Clock* clock);
 Clock& currentClock();
 

@@ -137,9 +137,9 @@ HRESULT SceneDirector::buildContent() {
     }
 
     const std::uint8_t* picture = storedPicture();
-    if (picture == nullptr || FAILED(device->CreateTexture(256, 256, 0, 0, D3DFMT_L8,
-                                                           D3DPOOL_MANAGED, &pictureTexture,
-                                                           nullptr))) {
+    if (picture == nullptr ||
+        FAILED(device->CreateTexture(256, 256, 0, 0, D3DFMT_L8, D3DPOOL_MANAGED, &pictureTexture,
+                                     nullptr))) {
         return E_FAIL;
     }
     D3DLOCKED_RECT locked;

@@ -134,17 +134,19 @@ struct Pacing {
 };
 
 class VirtualDisplayPacing : public HeadlessApplication,
-                             public ::testing::WithParamInterface<Pacing> {};
+                             public ::testing::WithParamInterface<Pacing> {
+protected:
+    // Outlives the application's teardown: the music's thread reads it until then.
+    RecordingVirtualClock recorder{GetParam().refreshHz};
+};
 
 // At 60 Hz the retrace comes well inside the 34 ms gate, so frames are 34 ms apart (about
 // 29.4 per second); at 20 Hz every present waits for the 50 ms retrace.
 TEST_P(VirtualDisplayPacing, FramesFollowTheGateAndTheRetrace) {
     platform::PlatformConfig config = headlessConfig();
     config.refreshHz = GetParam().refreshHz;
-    start(config);
+    start(config, &recorder);
     ASSERT_TRUE(platform::SUCCEEDED(result));
-    RecordingVirtualClock recorder(GetParam().refreshHz);
-    platform::setClock(&recorder);
     EXPECT_EQ(application.run(), 0);
     ASSERT_GT(recorder.frames.size(), 1000u);
     // After the first few frames the pattern settles.

@@ -7,13 +7,15 @@
 #include "platform/window.h"
 #include "scene/scene_director.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <vector>
 
 namespace tessivane::app::testing {
 
 // Time moves only when the test says so (or by stepPerIdle on each idle pass). Every
-// present is a drawn frame; the clock notes the scene it showed and the time.
+// present is a drawn frame; the clock notes the scene it showed and the time. The music's
+// thread reads the time too, so the reading is atomic.
 class FakeClock final : public platform::Clock {
 public:
     platform::DWORD now() override { return time; }
@@ -23,7 +25,7 @@ public:
         frameScenes.push_back(director != nullptr ? director->currentScene() : -1);
     }
 
-    platform::DWORD time = 0;
+    std::atomic<platform::DWORD> time = 0;
     platform::DWORD stepPerIdle = 0;
     scene::SceneDirector* director = nullptr;
     std::vector<platform::DWORD> frameTimes;
@@ -38,8 +40,14 @@ struct Event {
 
 class HeadlessApplication : public ::testing::Test {
 protected:
-    void start(platform::PlatformConfig config = headlessConfig()) {
+    // Starts the application; a given clock is the time from before start-up on, as the
+    // music's thread reads it from then.
+    void start(platform::PlatformConfig config = headlessConfig(),
+               platform::Clock* testClock = nullptr) {
         platform::configurePlatform(config);
+        if (testClock != nullptr) {
+            platform::setClock(testClock);
+        }
         drainMessages();
         application.onTimelineEvent = [this](TimelineEvent e, platform::DWORD elapsed) {
             events.push_back({e, elapsed});
@@ -47,12 +55,11 @@ protected:
         result = application.init(platform::GetModuleHandleA(nullptr), windowProc);
     }
 
-    // Starts and hands the clock to the test.
+    // Starts with the time in the test's hands.
     void startWithFakeClock() {
-        start();
+        start(headlessConfig(), &clock);
         ASSERT_TRUE(platform::SUCCEEDED(result)) << application.failure();
         clock.director = application.sceneDirector();
-        platform::setClock(&clock);
     }
 
     void TearDown() override {

@@ -1,109 +1,22 @@
 // The tessivane program as a user runs it.
-#include <chrono>
+#include "e2e/png_image.h"
+#include "spawn.h"
+
+#include <cctype>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-    double seconds = 0.0;
-};
+using tessivane::e2e::Outcome;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs the program with extra environment settings; sends SIGTERM after terminateAfter
-// seconds when that is positive, and kills it after 60 s whatever happens.
 Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
             double terminateAfter = 0.0) {
-    // Names of this process's own, so that runs by other users or in parallel never meet.
-    const std::string stem = ::testing::TempDir() + "tessivane-e2e-" + std::to_string(getpid());
-    const std::string outPath = stem + ".out";
-    const std::string errPath = stem + ".err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    args.insert(args.begin(), TESSIVANE_PROGRAM);
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    // The given settings replace any inherited ones of the same name.
-    std::vector<std::string> environment = env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string setting = *e;
-        const std::string name = setting.substr(0, setting.find('=') + 1);
-        bool overridden = false;
-        for (const auto& mine : env) {
-            overridden = overridden || mine.rfind(name, 0) == 0;
-        }
-        if (!overridden) {
-            environment.push_back(setting);
-        }
-    }
-    std::vector<char*> envp;
-    for (auto& e : environment) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    Outcome outcome;
-    if (posix_spawn(&pid, TESSIVANE_PROGRAM, &actions, nullptr, argv.data(), envp.data()) != 0) {
-        ADD_FAILURE() << "cannot start " << TESSIVANE_PROGRAM;
-        return outcome;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    bool terminated = false;
-    int status = 0;
-    for (;;) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            break;
-        }
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (terminateAfter > 0.0 && !terminated && elapsed > terminateAfter) {
-            kill(pid, SIGTERM);
-            terminated = true;
-        }
-        if (elapsed > 60.0) {
-            kill(pid, SIGKILL);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    outcome.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
-    std::remove(outPath.c_str());
-    std::remove(errPath.c_str());
-    return outcome;
+    return tessivane::e2e::spawn(TESSIVANE_PROGRAM, std::move(args), std::move(env),
+                                 terminateAfter);
 }
 
 // The elapsed time of a "timeline: EVENT at N ms" line.
@@ -126,6 +39,8 @@ TEST(Program, HeadlessRunsTheWholeTimelineOnTheVirtualClock) {
     EXPECT_NE(o.err.find("start-up: device attempt 3 (reference device) succeeded"),
               std::string::npos)
         << o.err;
+    // The music plays into the null device, which follows the virtual clock.
+    EXPECT_NE(o.err.find("start-up: music started"), std::string::npos) << o.err;
     // At 60 Hz drawn frames come every 34 ms, so each event lands on the first multiple
     // of 34 past its time.
     EXPECT_EQ(eventTime(o.err, "scene 1"), 48008u);
@@ -175,6 +90,27 @@ TEST(Program, FailuresSayWhatFailedAndExitOne) {
     EXPECT_EQ(o.err.rfind("tessivane: start-up failed: no display", 0), 0u) << o.err;
 }
 
+TEST(Program, WithoutASoundDeviceTheShowSaysSoOnceAndPlaysOn) {
+    const Outcome o = run({"--window", "--verbose"},
+                          {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=no-such-driver"}, 1.5);
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    const std::string message = "tessivane: no sound device: playing without music";
+    const std::size_t at = o.err.find(message);
+    EXPECT_NE(at, std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find(message, at + 1), std::string::npos) << "said twice:\n" << o.err;
+    EXPECT_NE(o.err.find("start-up: window shown"), std::string::npos) << o.err;
+}
+
+TEST(Program, WithASoundDeviceTheMusicPlays) {
+    const Outcome o =
+        run({"--window", "--verbose"}, {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"}, 1.5);
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_NE(o.err.find("start-up: music started"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("no sound device"), std::string::npos) << o.err;
+    // Asked to stop, it ends at once: the music stops within a few milliseconds.
+    EXPECT_LT(o.seconds, 10.0);
+}
+
 TEST(Program, WindowedShowEndsCleanlyWhenAskedToStop) {
     // The dummy video driver gives a real window-system path without a screen; a
     // termination request arrives as the window system's quit.
@@ -183,6 +119,121 @@ TEST(Program, WindowedShowEndsCleanlyWhenAskedToStop) {
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_NE(o.err.find("start-up: window shown"), std::string::npos) << o.err;
     EXPECT_EQ(o.err.find("timeline:"), std::string::npos) << o.err;
+}
+
+TEST(Program, ScreenshotOfSceneZeroShowsWhatAViewerSees) {
+    const std::string path = tessivane::e2e::temporaryPath("scene0.png");
+    const Outcome o = run({"--screenshot", "20", path});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    tessivane::testing::Picture shot;
+    ASSERT_TRUE(tessivane::testing::readPng(path, shot));
+    std::remove(path.c_str());
+    ASSERT_EQ(shot.width, 640);
+    ASSERT_EQ(shot.height, 480);
+    auto share = [&](int x0, int y0, int x1, int y1, auto predicate) {
+        int hits = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                hits += predicate(shot.at(x, y));
+            }
+        }
+        return static_cast<double>(hits) / ((x1 - x0) * (y1 - y0));
+    };
+    const auto grey = [](std::uint32_t p) { return p == 0x777777; };
+    // Left of the title, only the clear grey and a sprinkle of dust.
+    EXPECT_GT(share(0, 0, 90, 480, grey), 0.8);
+    // The portrait has emerged in the bottom-right 256x256: its dark parts are black.
+    EXPECT_GT(share(384, 224, 640, 480, [](std::uint32_t p) { return p == 0; }), 0.3);
+    EXPECT_EQ(share(384, 224, 404, 244, [](std::uint32_t p) { return p == 0; }), 0.0);
+    // The title's solid letters keep only the scene's red channel, near the quad's corner.
+    EXPECT_GT(share(100, 200, 260, 226, [](std::uint32_t p) { return p == 0x770000; }), 0.01);
+    EXPECT_GT(share(100, 200, 260, 226, grey), 0.5);
+}
+
+TEST(Program, ScreenshotFailuresSayWhy) {
+    Outcome o = run({"--screenshot", "1", "/nonexistent-dir/shot.png"});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err.rfind("tessivane: cannot write /nonexistent-dir/shot.png", 0), 0u) << o.err;
+    o = run({"--screenshot", "100", "x.png"});
+    EXPECT_EQ(o.exitCode, 2);
+}
+
+TEST(Program, BenchmarkPrintsOneLinePerScene) {
+    const Outcome o = run({"--benchmark"});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    std::istringstream lines(o.out);
+    std::string line;
+    for (int scene = 0; scene < 3; ++scene) {
+        ASSERT_TRUE(std::getline(lines, line));
+        int n = -1, frames = 0, used = 0;
+        double median = 0, p95 = 0, max = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(),
+                              "scene %d: %d frames, median %lf ms, p95 %lf ms, max %lf ms%n", &n,
+                              &frames, &median, &p95, &max, &used),
+                  5)
+            << line;
+        EXPECT_EQ(used, static_cast<int>(line.size())) << line;
+        EXPECT_EQ(n, scene);
+        EXPECT_GT(frames, 0);
+        EXPECT_LE(median, p95);
+        EXPECT_LE(p95, max);
+        // Two decimals, as printed.
+        EXPECT_NE(line.find(" ms, p95 "), std::string::npos);
+    }
+    ASSERT_TRUE(std::getline(lines, line));
+    double speed = 0;
+    int used = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "audio: %lf x real time%n", &speed, &used), 1) << line;
+    EXPECT_EQ(used, static_cast<int>(line.size())) << line;
+    EXPECT_GT(speed, 1.0);
+    EXPECT_FALSE(std::getline(lines, line));
+}
+
+// One value of a stream of a media file, by ffprobe; empty when ffprobe is not installed.
+std::string probe(const std::string& path, const char* stream, const char* entry) {
+    const std::string command = "ffprobe -v error -select_streams " + std::string(stream) +
+                                " -show_entries stream=" + entry +
+                                " -of default=noprint_wrappers=1:nokey=1 '" + path +
+                                "' 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char text[128] = {};
+    const bool read = pipe != nullptr && std::fgets(text, sizeof text, pipe) != nullptr;
+    if (pipe != nullptr) {
+        pclose(pipe);
+    }
+    std::string value = read ? text : "";
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) {
+        value.pop_back();
+    }
+    return value;
+}
+
+TEST(Program, CaptureWritesPictureAndMusicInStep) {
+    const std::string path = tessivane::e2e::temporaryPath("capture.mp4");
+    const Outcome o = run({"--capture", path, "--capture-seconds", "3"});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_NE(o.err.find("capturing ["), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("the show is captured in " + path), std::string::npos) << o.err;
+    const std::string video = probe(path, "v:0", "codec_name");
+    if (video.empty()) {
+        GTEST_SKIP() << "ffprobe is not installed";
+    }
+    EXPECT_EQ(video, "h264");
+    EXPECT_EQ(probe(path, "a:0", "codec_name"), "aac");
+    EXPECT_EQ(probe(path, "v:0", "width"), "640");
+    const double pictureSeconds = std::stod(probe(path, "v:0", "duration"));
+    const double musicSeconds = std::stod(probe(path, "a:0", "duration"));
+    EXPECT_NEAR(pictureSeconds, 3.0, 0.1);
+    // In step to within one drawn frame.
+    EXPECT_NEAR(musicSeconds, pictureSeconds, 0.034 + 0.05);
+    std::remove(path.c_str());
+}
+
+TEST(Program, ACaptureThatCannotBeWrittenSaysSoAndLeavesNothing) {
+    const Outcome o = run({"--capture", "/nonexistent-dir/show.mp4"});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err.rfind("tessivane: cannot write /nonexistent-dir/show.mp4: ", 0), 0u) << o.err;
+    EXPECT_EQ(o.err.find("capturing"), std::string::npos) << o.err;
 }
 
 } // namespace

@@ -1,10 +1,14 @@
 // Feeds arbitrary bytes to the module loader. A file is either rejected with a reason and
 // nothing left allocated (the leak checker sees to that), or loaded into a module that keeps
-// every promise the replay and the mixer rely on, and that writes back and loads again as
-// the same song.
+// every promise the replay and the mixer rely on, that writes back and loads again as the
+// same song, and that plays for a while through the replay and the mixer without any voice
+// leaving its sample.
+#include "audio/mixer.h"
 #include "music/module.h"
 #include "music/module_writer.h"
+#include "music/replay.h"
 #include "music/resource_stream.h"
+#include "music/voice.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -103,6 +107,44 @@ void checkModule(const Module& module) {
     }
 }
 
+// Every voice that sounds reads inside its sample's data, guard value included.
+void checkVoices() {
+    for (int i = 0; i < VOICE_COUNT; ++i) {
+        const Voice& voice = voices[i];
+        if (voice.sample == nullptr) {
+            continue;
+        }
+        check(i < MIXED_VOICE_COUNT, "a voice beyond those mixed");
+        const Sample& sample = *voice.sample;
+        const std::uint64_t loopEnd = std::uint64_t{sample.loopStart} + sample.loopLength;
+        check(voice.stepInt >= 0 && voice.stepInt < 256, "step");
+        if (sample.data == nullptr) {
+            continue; // the empty sample: the mixer ends it before reading
+        }
+        check(voice.positionInt < loopEnd, "a position beyond the loop");
+        if (voice.direction == DIRECTION_BACKWARD) {
+            check(voice.positionInt >= sample.loopStart, "a backward position before the loop");
+        }
+    }
+}
+
+// Plays the song from its start: many ticks, a short run of frames mixed after each.
+void play(Module& module) {
+    constexpr int TICKS = 512;
+    constexpr int FRAMES = 16;
+    sampleRate = 44100;
+    clearVoices();
+    resetPlayback(module);
+    float mix[FRAMES * 2] = {};
+    for (int t = 0; t < TICKS; ++t) {
+        replayTick(&module);
+        checkVoices();
+        tessivane::audio::mixVoices(mix, FRAMES);
+        checkVoices();
+    }
+    clearVoices();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -112,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     checkModule(*module);
+    play(*module);
 
     std::vector<std::uint8_t> bytes;
     std::string error;

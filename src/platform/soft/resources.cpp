@@ -1,7 +1,6 @@
 #include "platform/soft/resources.h"
 
 #include "platform/gdi_internal.h"
-
 #include "platform/soft/soft_device.h"
 #include "platform/window_internal.h"
 

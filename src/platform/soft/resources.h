@@ -75,7 +75,7 @@ private:
     D3DFORMAT format_;
     DWORD usage_;
     D3DPOOL pool_;
-    HDC dc_ = nullptr; // the context handed out by GetDC, until ReleaseDC
+    HDC dc_ = nullptr;     // the context handed out by GetDC, until ReleaseDC
     ULONG references_ = 1; // stand-alone surfaces only
     bool locked_ = false;
 };
@@ -135,7 +135,7 @@ private:
     DWORD fvf_;
     D3DPOOL pool_;
     HDC dc_ = nullptr; // the context handed out by GetDC, until ReleaseDC
-    int locks_ = 0; // vertex buffers may be locked several times over
+    int locks_ = 0;    // vertex buffers may be locked several times over
 };
 
 } // namespace tessivane::platform::soft
