@@ -1,9 +1,12 @@
 #include "structures/object_structure.h"
 
 #include "math/random.h"
+#include "shaders/show_shaders.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <span>
 
 namespace tessivane::structures {
 
@@ -37,6 +40,13 @@ Matrix4 rotationY(float angle) {
 Matrix4 twistStep(float twist, int segment, const Matrix4& accumulated) {
     return rotationY(twist) * rotationX(segment % 2 == 0 ? twist : -twist) * accumulated;
 }
+
+// Position, normal and the unused texture coordinates of a TubeVertex, all in stream 0.
+const D3DVERTEXELEMENT9 TUBE_ELEMENTS[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
+    {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    D3DDECL_END()};
 
 } // namespace
 
@@ -78,13 +88,39 @@ HRESULT ObjectStructure::generate(IDirect3DDevice9* device, const Matrix4& place
     if (device == nullptr) {
         return E_FAIL;
     }
+    // Room for three rings of vertices per segment, of which the strips use two. The format
+    // code only describes the buffer; the draws read it through the declaration.
     const UINT length = static_cast<UINT>(ringVertices * totalSegments * 96);
+    const std::span<const std::uint32_t> shader = shaders::tubeVertexShader();
     if (FAILED(device->CreateVertexBuffer(length, 0, D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE,
-                                          D3DPOOL_DEFAULT, &vertexBuffer, nullptr))) {
+                                          D3DPOOL_DEFAULT, &vertexBuffer, nullptr)) ||
+        FAILED(device->CreateVertexDeclaration(TUBE_ELEMENTS, &vertexDeclaration)) ||
+        FAILED(device->CreateVertexShader(shader.data(), &vertexShader)) ||
+        FAILED(device->CreateTexture(256, 256, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                     &gradientTexture, nullptr))) {
         return E_FAIL;
+    }
+    std::uint32_t row[256];
+    for (int e = 0; e < 256; ++e) {
+        row[e] = gradientTexel(e);
+    }
+    D3DLOCKED_RECT locked;
+    if (SUCCEEDED(gradientTexture->LockRect(0, &locked, nullptr, 0))) {
+        for (int y = 0; y < 256; ++y) {
+            std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch, row,
+                        sizeof row);
+        }
+        gradientTexture->UnlockRect(0);
     }
     fillVertices();
     return S_OK;
+}
+
+std::uint32_t gradientTexel(int e) {
+    const std::uint32_t red = static_cast<std::uint32_t>(std::max(256 - 2 * e, 0));
+    return 0xFF000000u | ((red | 0xFF00u) << 16) |
+           (0x2000u - static_cast<std::uint32_t>(e >> 4) * 0x100u) |
+           static_cast<std::uint32_t>(256 - e);
 }
 
 void ObjectStructure::buildChildren(BranchNode& node) {
@@ -192,7 +228,42 @@ void ObjectStructure::fillVertices() {
     }
 }
 
-// Drawing arrives with the tube shader; until then scene 2 shows its clear.
-void ObjectStructure::draw(IDirect3DDevice9*, const Matrix4&, const Matrix4&, bool) {}
+void ObjectStructure::draw(IDirect3DDevice9* device, const Matrix4& world,
+                           const Matrix4& viewProjection, bool recycle) {
+    // Added to the frame with the texel's alpha (always 255) as its weight.
+    device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    device->SetStreamSource(0, vertexBuffer, 0, sizeof(TubeVertex));
+    device->SetVertexDeclaration(vertexDeclaration);
+    device->SetVertexShader(vertexShader);
+    device->SetTexture(0, gradientTexture);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+
+    spinAngle += spinSpeed;
+    const Matrix4 w = rotationY(spinAngle) * baseMatrix * world;
+    // A tree that has flown past the camera goes back 100 units, seen from the next frame.
+    if (recycle && Vector3(0, 0, 0).transformCoord(w).z > 30.0f) {
+        baseMatrix = baseMatrix * math::matrixTranslation({0, 0, -100});
+    }
+    // The shader takes its matrices as columns.
+    const Matrix4 worldColumns = math::matrixTranspose(w);
+    const Matrix4 allColumns = math::matrixTranspose(w * viewProjection);
+    device->SetVertexShaderConstantF(4, &worldColumns.m[0][0], 4);
+    device->SetVertexShaderConstantF(8, &worldColumns.m[0][0], 4);
+    device->SetVertexShaderConstantF(0, &allColumns.m[0][0], 4);
+
+    const UINT stripVertices = static_cast<UINT>(2 * ringVertices);
+    for (int s = 0; s < totalSegments; ++s) {
+        device->DrawPrimitive(D3DPT_TRIANGLESTRIP, stripVertices * static_cast<UINT>(s),
+                              stripVertices - 2);
+    }
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+}
 
 } // namespace tessivane::structures

@@ -36,6 +36,10 @@ struct TubeVertex {
 };
 static_assert(sizeof(TubeVertex) == 32);
 
+// Texel column e (0..255) of the tubes' gradient: alpha 255, red max(256 - 2e, 0), green
+// 32 - e / 16, blue 256 - e, with the terms overlapping at e = 0 (0xFF002100).
+std::uint32_t gradientTexel(int e);
+
 class ObjectStructure {
 public:
     // The default trunk: 5 long, radii 0.6 to 0.3, 8 segments, room for 12 branches.
@@ -61,8 +65,8 @@ public:
               const math::Matrix4& viewProjection, bool recycle);
 
     platform::IDirect3DVertexBuffer9* vertexBuffer = nullptr;
-    platform::IUnknown* vertexShader = nullptr;
-    platform::IUnknown* vertexDeclaration = nullptr;
+    platform::IDirect3DVertexShader9* vertexShader = nullptr;
+    platform::IDirect3DVertexDeclaration9* vertexDeclaration = nullptr;
     platform::IDirect3DTexture9* gradientTexture = nullptr;
     BranchNode root;
     math::Matrix4 baseMatrix;

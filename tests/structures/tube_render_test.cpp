@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include "math/matrix4.h"
+#include "platform/device_test_support.h"
+#include "structures/object_structure.h"
+
+namespace tessivane::structures {
+namespace {
+
+using namespace platform;
+using math::Matrix4;
+
+TEST(TubeGradient, RunsFromMagentaThroughBlueToNearBlack) {
+    EXPECT_EQ(gradientTexel(0), 0xFF002100u);
+    EXPECT_EQ(gradientTexel(1), 0xFFFE20FFu);
+    EXPECT_EQ(gradientTexel(16), 0xFFE01FF0u);
+    EXPECT_EQ(gradientTexel(128), 0xFF001880u);
+    EXPECT_EQ(gradientTexel(255), 0xFF001101u);
+}
+
+class TubeDrawing : public platform::testing::DeviceTest {};
+
+// The camera of scene 2: at (0, 0, 24) looking at the origin.
+Matrix4 sceneTwoViewProjection() {
+    return math::matrixLookAt({0, 0, 24}, {0, 0, 0}, {0, 1, 0}) * math::matrixProjection();
+}
+
+TEST_F(TubeDrawing, RecyclesOnlyPastThirtyAndOnlyWhenAsked) {
+    IDirect3DDevice9* d = create(1);
+    for (const auto& [z, recycle, moved] :
+         {std::tuple{30.0f, true, false}, {30.01f, true, true}, {45.0f, false, false}}) {
+        ObjectStructure s;
+        s.baseMatrix = math::matrixTranslation({0, 0, z});
+        s.draw(d, Matrix4(), sceneTwoViewProjection(), recycle);
+        EXPECT_FLOAT_EQ(s.baseMatrix.m[3][2], moved ? z - 100 : z) << z;
+        // The move shows from the next draw on, and happens once.
+        s.draw(d, Matrix4(), sceneTwoViewProjection(), recycle);
+        EXPECT_FLOAT_EQ(s.baseMatrix.m[3][2], moved ? z - 100 : z) << z;
+    }
+}
+
+TEST_F(TubeDrawing, EveryDrawSpinsFirst) {
+    IDirect3DDevice9* d = create(1);
+    ObjectStructure s;
+    s.spinSpeed = 0.05f;
+    s.draw(d, Matrix4(), sceneTwoViewProjection(), true);
+    EXPECT_EQ(s.spinAngle, 0.05f);
+    s.draw(d, Matrix4(), sceneTwoViewProjection(), true);
+    EXPECT_EQ(s.spinAngle, 0.1f);
+}
+
+TEST_F(TubeDrawing, ATreeInFrontOfTheCameraAddsMagentaAndBlue) {
+    IDirect3DDevice9* d = create(0);
+    ObjectStructure s;
+    ASSERT_EQ(s.generate(d, math::matrixTranslation({0, -3, 5})), S_OK);
+    ASSERT_NE(s.vertexShader, nullptr);
+    ASSERT_NE(s.vertexDeclaration, nullptr);
+    const float camera[4] = {0, 0, 24, 0};
+    d->SetVertexShaderConstantF(14, camera, 1);
+    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    d->BeginScene();
+    s.draw(d, Matrix4(), sceneTwoViewProjection(), true);
+    d->EndScene();
+    int lit = 0, magenta = 0;
+    for (const std::uint32_t p : frame()) {
+        const unsigned r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        lit += (r | g | b) != 0;
+        magenta += r > 150 && b > 150 && g < 100;
+    }
+    EXPECT_GT(lit, 5000);
+    EXPECT_GT(magenta, 100);
+    dump("tube_tree");
+}
+
+} // namespace
+} // namespace tessivane::structures
