@@ -33,7 +33,8 @@ std::string readFile(const std::string& path) {
 }
 
 // Runs the program with extra environment settings; sends SIGTERM after terminateAfter
-// seconds when that is positive, and kills it after 60 s whatever happens.
+// seconds when that is positive, and kills it after TESSIVANE_PROGRAM_TIME_LIMIT seconds
+// (longer in the sanitizer build, which draws several times slower) whatever happens.
 Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
             double terminateAfter = 0.0) {
     // Names of this process's own, so that runs by other users or in parallel never meet.
@@ -91,7 +92,7 @@ Outcome run(std::vector<std::string> args, std::vector<std::string> env = {},
             kill(pid, SIGTERM);
             terminated = true;
         }
-        if (elapsed > 60.0) {
+        if (elapsed > TESSIVANE_PROGRAM_TIME_LIMIT) {
             kill(pid, SIGKILL);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
