@@ -10,9 +10,11 @@ using namespace tessivane;
 namespace {
 
 struct HeadlessShow {
-    HeadlessShow() {
+    // threads: render threads of the reference device, 0 for one per core.
+    explicit HeadlessShow(unsigned threads = 0) {
         platform::PlatformConfig config;
         config.headless = true;
+        config.renderThreads = threads;
         platform::configurePlatform(config);
         ok = platform::SUCCEEDED(
             application.init(platform::GetModuleHandleA(nullptr), app::windowProc));
@@ -53,3 +55,27 @@ static void BM_WholeShowHeadless(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WholeShowHeadless)->Unit(benchmark::kMillisecond);
+
+// One frame of the metaball scene at 640x480: the surface update, the twenty passes of the
+// glare and the present. The argument is the number of render threads (0: one per core);
+// with one, the CPU time is the whole cost of a frame.
+static void BM_MetaballSceneFrame(benchmark::State& state) {
+    HeadlessShow show(static_cast<unsigned>(state.range(0)));
+    if (!show.ok) {
+        state.SkipWithError("start-up failed");
+        return;
+    }
+    scene::SceneDirector* director = show.application.sceneDirector();
+    director->setScene(1);
+    director->renderFrame(); // the first frame leaves the state the others start from
+    for (auto _ : state) {
+        director->renderFrame();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_MetaballSceneFrame)
+    ->ArgName("threads")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();

@@ -35,8 +35,11 @@ public:
                               int baseY, int baseZ, int axis) const;
     // Appends the triangles of cube index cubeIndex from the cell's twelve edge vertices.
     void emitTriangles(int cubeIndex, const MetaballVertex* edgeVertices);
-    // Draws the frame of scene 1 between BeginScene and EndScene; ends on the back buffer.
-    // Returns the result of its last draw.
+    // Draws the frame of scene 1 between BeginScene and EndScene: the surface into a 256x256
+    // target, its bright parts smeared along the four diagonals, and surface plus streaks
+    // stretched over the back buffer, which is the target again at the end. Leaves its
+    // shaders, declaration, textures and stage operations bound. Returns the result of its
+    // last draw; with resources missing it only clears the back buffer and fails.
     platform::HRESULT render(platform::IDirect3DDevice9* device);
 
     int gridIndex(int ix, int iy, int iz) const { return ix + sizeX * (iy + sizeY * iz); }
@@ -49,10 +52,10 @@ public:
     platform::IDirect3DSurface9* sceneSurface = nullptr;
     platform::IDirect3DSurface9* streakSurfaces[4] = {};
     platform::IDirect3DSurface9* directionSurfaces[4] = {};
-    platform::IUnknown* quadDeclaration = nullptr;
-    platform::IUnknown* vertexShaders[3] = {};
-    platform::IUnknown* pixelShaders[3] = {};
-    float* streakWeights = nullptr; // 769 weights 0.9^k, empty until createResources
+    platform::IDirect3DVertexDeclaration9* quadDeclaration = nullptr;
+    platform::IDirect3DVertexShader9* vertexShaders[3] = {};
+    platform::IDirect3DPixelShader9* pixelShaders[3] = {};
+    float* streakWeights = nullptr; // STREAK_WEIGHTS weights 0.9^k, empty until createResources
 
     // The grid never changes size; a row of it fits one 64-bit mask.
     const int sizeX = 32;
@@ -81,5 +84,14 @@ public:
 // Puts the balls' motion back where it starts when the program starts: the three phases
 // live for the whole process, not per effect.
 void resetBallMotion();
+
+// Size of the surface texture and of the render targets, in texels.
+inline constexpr int EFFECT_TEXTURE_SIZE = 256;
+// Streak weights 0.9^k for k = 0..768: the taps of the last pass reach 3 x 256 texels.
+inline constexpr int STREAK_WEIGHTS = 769;
+
+// The surface texture's texel in row i, column j (0..255): a moire of wrapping byte
+// products, as 0xAARRGGBB with alpha 255.
+std::uint32_t surfaceTexel(int i, int j);
 
 } // namespace tessivane::metaballs

@@ -82,6 +82,37 @@ protected:
     ~IDirect3DVertexBuffer9() = default;
 };
 
+// The layout of a vertex for shaders (and for the fixed-function stage where it matches a
+// flexible vertex format): elements in stream 0.
+struct IDirect3DVertexDeclaration9 : IUnknown {
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    // The elements, end marker included. With pElement null only *pNumElements is set.
+    virtual HRESULT GetDeclaration(D3DVERTEXELEMENT9* pElement, UINT* pNumElements) = 0;
+
+protected:
+    ~IDirect3DVertexDeclaration9() = default;
+};
+
+// A vertex shader 1.1 program.
+struct IDirect3DVertexShader9 : IUnknown {
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    // The token stream it was created from. With pData null only *pSizeOfData (bytes) is set.
+    virtual HRESULT GetFunction(void* pData, UINT* pSizeOfData) = 0;
+
+protected:
+    ~IDirect3DVertexShader9() = default;
+};
+
+// A pixel shader 1.1..1.3 program.
+struct IDirect3DPixelShader9 : IUnknown {
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    // As IDirect3DVertexShader9::GetFunction.
+    virtual HRESULT GetFunction(void* pData, UINT* pSizeOfData) = 0;
+
+protected:
+    ~IDirect3DPixelShader9() = default;
+};
+
 struct IDirect3DDevice9 : IUnknown {
     // ---- Frames
 
@@ -157,6 +188,37 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
                                     const void* pVertexStreamZeroData,
                                     UINT VertexStreamZeroStride) = 0;
+
+    // ---- Shader programs
+
+    // Decodes a token stream that runs up to and including its end token (0x0000FFFF), once.
+    // A stream this device does not understand, or that breaks the version's rules, is
+    // refused with E_FAIL and never runs.
+    virtual HRESULT CreateVertexShader(const DWORD* pFunction,
+                                       IDirect3DVertexShader9** ppShader) = 0;
+    virtual HRESULT CreatePixelShader(const DWORD* pFunction, IDirect3DPixelShader9** ppShader) = 0;
+    // Null returns to the fixed-function stage. A bound shader stays bound until replaced.
+    virtual HRESULT SetVertexShader(IDirect3DVertexShader9* pShader) = 0;
+    virtual HRESULT GetVertexShader(IDirect3DVertexShader9** ppShader) = 0;
+    virtual HRESULT SetPixelShader(IDirect3DPixelShader9* pShader) = 0;
+    virtual HRESULT GetPixelShader(IDirect3DPixelShader9** ppShader) = 0;
+    // Vector4fCount registers of four floats from StartRegister: c0..c255 for vertex shaders,
+    // c0..c7 for pixel shaders. Every register starts at (0, 0, 0, 0).
+    virtual HRESULT SetVertexShaderConstantF(UINT StartRegister, const float* pConstantData,
+                                             UINT Vector4fCount) = 0;
+    virtual HRESULT GetVertexShaderConstantF(UINT StartRegister, float* pConstantData,
+                                             UINT Vector4fCount) = 0;
+    virtual HRESULT SetPixelShaderConstantF(UINT StartRegister, const float* pConstantData,
+                                            UINT Vector4fCount) = 0;
+    virtual HRESULT GetPixelShaderConstantF(UINT StartRegister, float* pConstantData,
+                                            UINT Vector4fCount) = 0;
+    // Elements up to D3DDECL_END(), all in stream 0.
+    virtual HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements,
+                                            IDirect3DVertexDeclaration9** ppDecl) = 0;
+    // Describes the vertices of later draws; SetVertexDeclaration and SetFVF replace each
+    // other.
+    virtual HRESULT SetVertexDeclaration(IDirect3DVertexDeclaration9* pDecl) = 0;
+    virtual HRESULT GetVertexDeclaration(IDirect3DVertexDeclaration9** ppDecl) = 0;
 
 protected:
     ~IDirect3DDevice9() = default;

@@ -236,6 +236,10 @@ void SceneDirector::updateScene2() {
     // The helix turns about the view axis and comes 0.5 units nearer every frame.
     tunnelMatrix = math::matrixRotationAxis(PI * a.tunnelTime, {0, 0, 1}) *
                    math::matrixTranslation({0, 0, 50.0f * a.tunnelTime});
+    // The tubes' shaders read the camera position from c14; its fourth float is the look-at
+    // point's x, which follows the eye in memory.
+    const float camera[4] = {eye.x, eye.y, eye.z, target.x};
+    device->SetVertexShaderConstantF(14, camera, 1);
 }
 
 void SceneDirector::drawScene2() {
@@ -246,6 +250,8 @@ void SceneDirector::drawScene2() {
     if (!tunnelActive) {
         // The credit quad: each channel written is texel · (1 − texel).
         device->SetFVF(QUAD_VERTEX_FVF);
+        device->SetVertexShader(nullptr);
+        device->SetPixelShader(nullptr);
         setTransform(D3DTS_WORLD, tunnelMatrix);
         setTransform(D3DTS_VIEW, view);
         setTransform(D3DTS_PROJECTION, math::matrixProjection());

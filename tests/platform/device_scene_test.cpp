@@ -1,6 +1,7 @@
 // Whole frames: the shapes of the show's scenes drawn through the device, compared across
 // thread counts and against the per-pixel reference path.
 #include "device_test_support.h"
+#include "platform/soft/pixel_wide.h"
 #include "platform/surface_memory.h"
 
 #include <cmath>
@@ -341,6 +342,16 @@ TEST_F(StateSweep, SpecialisedPathsMatchTheReferencePathOnTheBackBuffer) {
             dump("state-sweep");
         }
         EXPECT_TRUE(render(true, seed) == fast) << "seed " << seed;
+    }
+}
+
+TEST_F(StateSweep, WideAndNarrowOperationsGiveTheSameBytes) {
+    for (const std::uint32_t seed : {4u, 6u}) {
+        const std::vector<std::uint32_t> wide = render(false, seed);
+        soft::enableWideOperations(false);
+        const std::vector<std::uint32_t> narrow = render(false, seed);
+        soft::enableWideOperations(true);
+        EXPECT_TRUE(narrow == wide) << "seed " << seed;
     }
 }
 

@@ -99,7 +99,7 @@ TEST(ShaderDecoder, RefusesMalformedStreams) {
 
 TEST(ShaderDecoder, SkipsCommentsAndReadsNoFurtherThanItsSpan) {
     std::vector<std::uint32_t> tokens = {VS_1_1, 0x0002FFFE, 0x12345678, 0x0000FFFF};
-    const auto body = assemble(VS_1_1, mov(oPos, v0));
+    const auto body = assemble(VS_1_1, dcl_position(v0), mov(oPos, v0));
     tokens.insert(tokens.end(), body.begin() + 1, body.end());
     EXPECT_EQ(decode(tokens, ShaderStage::Vertex), "");
     // A comment claiming more than the stream holds.

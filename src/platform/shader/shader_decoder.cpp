@@ -59,6 +59,14 @@ private:
         return true;
     }
     bool vertex() const { return stage_ == ShaderStage::Vertex; }
+    bool declared(std::uint8_t input) const {
+        for (const InputDeclaration& d : program_.inputs) {
+            if (d.index == input) {
+                return true;
+            }
+        }
+        return false;
+    }
 
     enum class Access { Read, Write, Define, Sample, Declare };
     bool readDestination(Destination& d, Access access);
@@ -274,6 +282,9 @@ bool Decoder::checkReads(const Instruction& instruction) {
         }
         if (s.file == RegisterFile::Texture && !(program_.texturesSampled & (1 << s.index))) {
             return fail("a texture register read before it is sampled");
+        }
+        if (vertex() && s.file == RegisterFile::Input && !declared(s.index)) {
+            return fail("an input register read without a declaration");
         }
     }
     return true;

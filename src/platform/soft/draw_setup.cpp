@@ -36,19 +36,64 @@ void colorOf(D3DCOLOR c, float out[4]) {
     out[3] = UNORM8_TO_FLOAT[c >> 24];
 }
 
+// How stage n samples its texture, from sampler n's states.
+bool setUpSampling(const DWORD* sampler, SoftTexture& texture, StageSetup& stage,
+                   const char*& unsupported) {
+    if (sampler[D3DSAMP_MINFILTER] != sampler[D3DSAMP_MAGFILTER]) {
+        unsupported = "different minification and magnification filters";
+        return false;
+    }
+    stage.filter = sampler[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? Filter::Linear : Filter::Point;
+    stage.addressU =
+        sampler[D3DSAMP_ADDRESSU] == D3DTADDRESS_CLAMP ? Address::Clamp : Address::Wrap;
+    stage.addressV =
+        sampler[D3DSAMP_ADDRESSV] == D3DTADDRESS_CLAMP ? Address::Clamp : Address::Wrap;
+    const SoftSurface& level = texture.level(0);
+    stage.texture =
+        TextureView{level.bits(), level.pitch(), level.width(), level.height(), level.format()};
+    return true;
+}
+
 } // namespace
 
 bool buildPixelState(const DeviceState& d, SoftTexture* const textures[MAX_STAGES],
-                     const DrawTargets& targets, bool preTransformed, PixelState& s,
-                     const char*& unsupported) {
+                     const PixelShaderState* shader, const DrawTargets& targets,
+                     bool preTransformed, PixelState& s, const char*& unsupported) {
     s = PixelState{};
 
-    // The cascade: stages run in order until one is disabled, or until one whose colour
-    // reads its texture has none bound.
     bool reads[REG_COUNT] = {};
     int color = REG_DIFFUSE;
     int alpha = REG_DIFFUSE;
-    for (int i = 0; i < MAX_STAGES; ++i) {
+    if (shader != nullptr) {
+        // A pixel shader replaces the cascade: the stages only sample what it names (a stage
+        // without a texture reads opaque black), and its r0 is the colour.
+        s.shader = *shader;
+        for (int i = 0; i < MAX_STAGES; ++i) {
+            if (!(shader->texturesSampled & (1 << i))) {
+                continue;
+            }
+            StageSetup& stage = s.stages[i];
+            stage.sample = textures[i] != nullptr;
+            if (stage.sample && !setUpSampling(d.sampler[i], *textures[i], stage, unsupported)) {
+                return false;
+            }
+            s.stageCount = i + 1;
+        }
+        for (int k = 0; k < shader->stepCount; ++k) {
+            const ShaderStep& step = shader->steps[k];
+            for (int i = 0; i < step.sourceCount; ++i) {
+                if (!step.src[i].constant) {
+                    reads[step.src[i].reg] = true;
+                }
+            }
+        }
+        color = REG_TEMP0;
+        alpha = REG_TEMP0;
+    }
+
+    // The cascade: stages run in order until one is disabled, or until one whose colour
+    // reads its texture has none bound.
+    for (int i = 0; i < MAX_STAGES && shader == nullptr; ++i) {
         const DWORD* st = d.stage[i];
         const DWORD colorOp = st[D3DTSS_COLOROP];
         if (colorOp == D3DTOP_DISABLE) {
@@ -104,25 +149,13 @@ bool buildPixelState(const DeviceState& d, SoftTexture* const textures[MAX_STAGE
         }
 
         stage.sample = texture != nullptr && reads[texReg];
-        if (stage.sample) {
-            const DWORD* sampler = d.sampler[i];
-            if (sampler[D3DSAMP_MINFILTER] != sampler[D3DSAMP_MAGFILTER]) {
-                unsupported = "different minification and magnification filters";
-                return false;
-            }
-            stage.filter =
-                sampler[D3DSAMP_MAGFILTER] == D3DTEXF_LINEAR ? Filter::Linear : Filter::Point;
-            stage.addressU =
-                sampler[D3DSAMP_ADDRESSU] == D3DTADDRESS_CLAMP ? Address::Clamp : Address::Wrap;
-            stage.addressV =
-                sampler[D3DSAMP_ADDRESSV] == D3DTADDRESS_CLAMP ? Address::Clamp : Address::Wrap;
-            const SoftSurface& level = texture->level(0);
-            stage.texture = TextureView{level.bits(), level.pitch(), level.width(), level.height(),
-                                        level.format()};
+        if (stage.sample && !setUpSampling(d.sampler[i], *texture, stage, unsupported)) {
+            return false;
         }
         s.stageCount = i + 1;
     }
-    if (s.stageCount == MAX_STAGES && d.stage[MAX_STAGES][D3DTSS_COLOROP] != D3DTOP_DISABLE) {
+    if (shader == nullptr && s.stageCount == MAX_STAGES &&
+        d.stage[MAX_STAGES][D3DTSS_COLOROP] != D3DTOP_DISABLE) {
         unsupported = "more than four texture stages";
         return false;
     }
@@ -130,7 +163,8 @@ bool buildPixelState(const DeviceState& d, SoftTexture* const textures[MAX_STAGE
     reads[alpha] = true;
 
     colorOf(d.render[D3DRS_TEXTUREFACTOR], s.textureFactor);
-    s.specularAdd = d.render[D3DRS_SPECULARENABLE] != FALSE;
+    // Specular is added at the end of the cascade; a pixel shader does its own colour.
+    s.specularAdd = shader == nullptr && d.render[D3DRS_SPECULARENABLE] != FALSE;
     if (s.specularAdd) {
         reads[REG_SPECULAR] = true;
     }

@@ -17,10 +17,11 @@ struct DrawTargets {
 };
 
 // Fills state for a draw; false, with unsupported naming the reason, when the state asks for
-// something the device does not draw. textures[n] is the texture bound to stage n, or null.
+// something the device does not draw. textures[n] is the texture bound to stage n, or null;
+// shader is the bound pixel shader's state, or null for the texture stages.
 bool buildPixelState(const DeviceState& device, SoftTexture* const textures[MAX_STAGES],
-                     const DrawTargets& targets, bool preTransformed, PixelState& state,
-                     const char*& unsupported);
+                     const PixelShaderState* shader, const DrawTargets& targets,
+                     bool preTransformed, PixelState& state, const char*& unsupported);
 
 GeometryTarget buildGeometryTarget(const DeviceState& device, const D3DVIEWPORT9& viewport,
                                    bool preTransformed);

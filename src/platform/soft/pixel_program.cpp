@@ -1,5 +1,8 @@
 #include "platform/soft/pixel_program.h"
 
+#include "platform/soft/pixel_ops.h"
+#include "platform/soft/pixel_wide.h"
+
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -36,70 +39,114 @@ inline bool passes(std::uint16_t pixel, std::uint16_t stored) {
     }
 }
 
-// Depth (and the pixel offsets from the primitive's reference point) for every covered
-// pixel; keeps those that pass the test.
+// The pixel offsets from the primitive's reference point and the depth of every covered
+// pixel, in a loop that runs several pixels at a time.
+TESSIVANE_BODY void pixelDepths(const PrimitivePlanes& p, PixelChunk& c) {
+    const int n = c.count;
+    const Plane z = p.z;
+    for (int k = 0; k < n; ++k) {
+        const float fx = static_cast<float>(c.x[k]) - p.refX;
+        const float fy = static_cast<float>(c.y[k]) - p.refY;
+        c.fx[k] = fx;
+        c.fy[k] = fy;
+        c.z[k] = planeAt(planeRow(z, fy), z, fx);
+    }
+}
+
+// Depth for every covered pixel; keeps those that pass the test.
 template <DWORD FUNC, bool WRITE>
-void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c) {
+TESSIVANE_BODY void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c) {
+    pixelDepths(p, c);
+    const int count = c.count;
+    std::uint16_t q[CHUNK];
+    for (int k = 0; k < count; ++k) {
+        q[k] = toDepth16(c.z[k]);
+    }
     int n = 0;
-    for (int k = 0; k < c.count; ++k) {
-        const int x = c.x[k];
-        const int y = c.y[k];
-        const float fx = static_cast<float>(x) - p.refX;
-        const float fy = static_cast<float>(y) - p.refY;
-        const float z = planeAt(planeRow(p.z, fy), p.z, fx);
-        const std::uint16_t q = toDepth16(z);
-        std::uint16_t& stored = s.depth[static_cast<std::ptrdiff_t>(y) * s.depthPitch + x];
-        if (passes<FUNC>(q, stored)) {
+    for (int k = 0; k < count; ++k) {
+        std::uint16_t& stored =
+            s.depth[static_cast<std::ptrdiff_t>(c.y[k]) * s.depthPitch + c.x[k]];
+        if (passes<FUNC>(q[k], stored)) {
             if constexpr (WRITE) {
-                stored = q;
+                stored = q[k];
             }
-            c.x[n] = x;
-            c.y[n] = y;
-            c.fx[n] = fx;
-            c.fy[n] = fy;
-            c.z[n] = z;
+            if (n != k) {
+                c.x[n] = c.x[k];
+                c.y[n] = c.y[k];
+                c.fx[n] = c.fx[k];
+                c.fy[n] = c.fy[k];
+                c.z[n] = c.z[k];
+            }
             ++n;
         }
     }
     c.count = n;
 }
 
-void noDepthTest(const PixelState&, const PrimitivePlanes& p, PixelChunk& c) {
-    for (int k = 0; k < c.count; ++k) {
-        const float fx = static_cast<float>(c.x[k]) - p.refX;
-        const float fy = static_cast<float>(c.y[k]) - p.refY;
-        c.fx[k] = fx;
-        c.fy[k] = fy;
-        c.z[k] = planeAt(planeRow(p.z, fy), p.z, fx);
-    }
+TESSIVANE_BODY void noDepthTest(const PixelState&, const PrimitivePlanes& p, PixelChunk& c) {
+    pixelDepths(p, c);
 }
 
 template <DWORD FUNC>
-PixelProgram::Depth depthFor(bool write) {
-    return write ? depthTest<FUNC, true> : depthTest<FUNC, false>;
+PixelProgram::Planes depthFor(bool write, bool wide) {
+    return write ? planesVariant<depthTest<FUNC, true>>(wide)
+                 : planesVariant<depthTest<FUNC, false>>(wide);
 }
 
-PixelProgram::Depth chooseDepth(const PixelState& s) {
+PixelProgram::Planes chooseDepth(const PixelState& s, bool wide) {
+    if (PixelProgram::Planes wideForm = wide ? wideDepth(s) : nullptr) {
+        return wideForm;
+    }
     if (!s.depthTest) {
-        return noDepthTest;
+        return planesVariant<noDepthTest>(wide);
     }
     switch (s.depthFunc) {
     case D3DCMP_NEVER:
-        return depthFor<D3DCMP_NEVER>(s.depthWrite);
+        return depthFor<D3DCMP_NEVER>(s.depthWrite, wide);
     case D3DCMP_LESS:
-        return depthFor<D3DCMP_LESS>(s.depthWrite);
+        return depthFor<D3DCMP_LESS>(s.depthWrite, wide);
     case D3DCMP_EQUAL:
-        return depthFor<D3DCMP_EQUAL>(s.depthWrite);
+        return depthFor<D3DCMP_EQUAL>(s.depthWrite, wide);
     case D3DCMP_LESSEQUAL:
-        return depthFor<D3DCMP_LESSEQUAL>(s.depthWrite);
+        return depthFor<D3DCMP_LESSEQUAL>(s.depthWrite, wide);
     case D3DCMP_GREATER:
-        return depthFor<D3DCMP_GREATER>(s.depthWrite);
+        return depthFor<D3DCMP_GREATER>(s.depthWrite, wide);
     case D3DCMP_NOTEQUAL:
-        return depthFor<D3DCMP_NOTEQUAL>(s.depthWrite);
+        return depthFor<D3DCMP_NOTEQUAL>(s.depthWrite, wide);
     case D3DCMP_GREATEREQUAL:
-        return depthFor<D3DCMP_GREATEREQUAL>(s.depthWrite);
+        return depthFor<D3DCMP_GREATEREQUAL>(s.depthWrite, wide);
     default:
-        return depthFor<D3DCMP_ALWAYS>(s.depthWrite);
+        return depthFor<D3DCMP_ALWAYS>(s.depthWrite, wide);
+    }
+}
+
+// ---- Interpolation
+
+// w from the interpolated 1/w, and the draw's attributes at every pixel left: triangles
+// carry value / w and are corrected by w; points carry flat values.
+TESSIVANE_BODY void interpolate(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c) {
+    const int n = c.count;
+    const Plane invW = p.invW;
+    // Where w is 1 across the primitive (clip-space quads, for one), 1 / (1 + 0 + 0) and the
+    // products with it change nothing and are left out.
+    const bool unitW = invW.a == 0.0f && invW.b == 0.0f && invW.c == 1.0f;
+    for (int k = 0; k < n; ++k) {
+        c.w[k] = unitW ? 1.0f : 1.0f / planeAt(planeRow(invW, c.fy[k]), invW, c.fx[k]);
+    }
+    for (int a = 0; a < s.attributeCount; ++a) {
+        const Plane plane = p.attribute[a];
+        const AttributeSlot& slot = s.attributes[a];
+        float* d = slot.coordinate ? c.coord[slot.index][slot.component]
+                                   : c.reg[slot.index][slot.component];
+        if (p.perspective && !unitW) {
+            for (int k = 0; k < n; ++k) {
+                d[k] = ((plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k]) * c.w[k];
+            }
+        } else {
+            for (int k = 0; k < n; ++k) {
+                d[k] = (plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k];
+            }
+        }
     }
 }
 
@@ -231,6 +278,9 @@ PixelOp::Run sampleFor(const StageSetup& st) {
 }
 
 PixelOp::Run chooseSample(const StageSetup& st) {
+    if (PixelOp::Run wideForm = wideSample(st)) {
+        return wideForm;
+    }
     switch (st.texture.format) {
     case D3DFMT_L8:
         return sampleFor<D3DFMT_L8>(st);
@@ -263,7 +313,7 @@ inline float combine(float a, float b) {
 
 // Colour operations write channels 0..2, alpha operations channel 3.
 template <DWORD OP, int FIRST, int LAST>
-void combineOp(const PixelOp& op, const PixelState&, PixelChunk& c) {
+TESSIVANE_BODY void combineOp(const PixelOp& op, const PixelState&, PixelChunk& c) {
     for (int ch = FIRST; ch <= LAST; ++ch) {
         const float* a = c.reg[op.arg1][ch];
         const float* b = c.reg[op.arg2][ch];
@@ -275,20 +325,20 @@ void combineOp(const PixelOp& op, const PixelState&, PixelChunk& c) {
 }
 
 template <int FIRST, int LAST>
-PixelOp::Run chooseCombine(DWORD op) {
+PixelOp::Run chooseCombine(DWORD op, bool wide) {
     switch (op) {
     case D3DTOP_MODULATE:
-        return combineOp<D3DTOP_MODULATE, FIRST, LAST>;
+        return opVariant<combineOp<D3DTOP_MODULATE, FIRST, LAST>>(wide);
     case D3DTOP_MODULATE2X:
-        return combineOp<D3DTOP_MODULATE2X, FIRST, LAST>;
+        return opVariant<combineOp<D3DTOP_MODULATE2X, FIRST, LAST>>(wide);
     case D3DTOP_MODULATE4X:
-        return combineOp<D3DTOP_MODULATE4X, FIRST, LAST>;
+        return opVariant<combineOp<D3DTOP_MODULATE4X, FIRST, LAST>>(wide);
     case D3DTOP_ADD:
-        return combineOp<D3DTOP_ADD, FIRST, LAST>;
+        return opVariant<combineOp<D3DTOP_ADD, FIRST, LAST>>(wide);
     case D3DTOP_ADDSIGNED:
-        return combineOp<D3DTOP_ADDSIGNED, FIRST, LAST>;
+        return opVariant<combineOp<D3DTOP_ADDSIGNED, FIRST, LAST>>(wide);
     default:
-        return combineOp<D3DTOP_SUBTRACT, FIRST, LAST>;
+        return opVariant<combineOp<D3DTOP_SUBTRACT, FIRST, LAST>>(wide);
     }
 }
 
@@ -442,7 +492,10 @@ writerTable(std::index_sequence<S...>) {
 
 constexpr auto BLEND_WRITERS = writerTable(std::make_index_sequence<BLEND_FACTORS>());
 
-PixelProgram::Write chooseWrite(const PixelState& s) {
+PixelProgram::Write chooseWrite(const PixelState& s, bool wide) {
+    if (PixelProgram::Write wideForm = wide ? wideWrite(s) : nullptr) {
+        return wideForm;
+    }
     const bool alphaTarget = s.targetFormat == D3DFMT_A8R8G8B8;
     if (!s.blend) {
         return alphaTarget ? writeOp<false, D3DBLEND_ONE, D3DBLEND_ZERO, true>
@@ -454,8 +507,10 @@ PixelProgram::Write chooseWrite(const PixelState& s) {
 } // namespace
 
 PixelProgram compilePixelProgram(const PixelState& s) {
+    const bool wide = wideOperationsEnabled();
     PixelProgram program;
-    program.depth = chooseDepth(s);
+    program.depth = chooseDepth(s, wide);
+    program.interpolate = planesVariant<interpolate>(wide);
     auto emit = [&program](PixelOp::Run run, int stage, int dst, int arg1, int arg2) {
         PixelOp& op = program.ops[program.opCount++];
         op.run = run;
@@ -464,6 +519,31 @@ PixelProgram compilePixelProgram(const PixelState& s) {
         op.arg1 = static_cast<std::uint8_t>(arg1);
         op.arg2 = static_cast<std::uint8_t>(arg2);
     };
+
+    if (s.shader.active) {
+        // Every sample first, then the arithmetic; r0 is the colour.
+        for (int i = 0; i < s.stageCount; ++i) {
+            if (s.shader.texturesSampled & (1 << i)) {
+                emit(s.stages[i].sample ? chooseSample(s.stages[i]) : blackTexelOp, i, REG_TEX0 + i,
+                     0, 0);
+            }
+        }
+        std::uint8_t masks[MAX_SHADER_STEPS];
+        liveShaderComponents(s, masks);
+        for (int k = 0; k < s.shader.stepCount; ++k) {
+            if (masks[k] != 0) {
+                emit(choosePixelShaderStep(s.shader.steps[k], wide), k, s.shader.steps[k].dst,
+                     masks[k], 0);
+            }
+        }
+        if (s.fogMode != D3DFOG_NONE) {
+            emit(chooseFog(s), 0, REG_TEMP0, 0, 0);
+        }
+        program.colorReg = REG_TEMP0;
+        program.alphaReg = REG_TEMP0;
+        program.write = chooseWrite(s, wide);
+        return program;
+    }
 
     bool usesFactor = false;
     for (int i = 0; i < s.stageCount; ++i) {
@@ -491,7 +571,7 @@ PixelProgram compilePixelProgram(const PixelState& s) {
         } else if (st.colorOp == D3DTOP_SELECTARG2) {
             color = colorArg(st.colorArg2);
         } else {
-            emit(chooseCombine<0, 2>(st.colorOp), i, REG_CURRENT, colorArg(st.colorArg1),
+            emit(chooseCombine<0, 2>(st.colorOp, wide), i, REG_CURRENT, colorArg(st.colorArg1),
                  colorArg(st.colorArg2));
             color = REG_CURRENT;
         }
@@ -500,7 +580,7 @@ PixelProgram compilePixelProgram(const PixelState& s) {
         } else if (st.alphaOp == D3DTOP_SELECTARG2) {
             alpha = alphaArg(st.alphaArg2);
         } else if (st.alphaOp != D3DTOP_DISABLE) {
-            emit(chooseCombine<3, 3>(st.alphaOp), i, REG_CURRENT, alphaArg(st.alphaArg1),
+            emit(chooseCombine<3, 3>(st.alphaOp, wide), i, REG_CURRENT, alphaArg(st.alphaArg1),
                  alphaArg(st.alphaArg2));
             alpha = REG_CURRENT;
         }
@@ -514,35 +594,17 @@ PixelProgram compilePixelProgram(const PixelState& s) {
     }
     program.colorReg = static_cast<std::uint8_t>(color);
     program.alphaReg = static_cast<std::uint8_t>(alpha);
-    program.write = chooseWrite(s);
+    program.write = chooseWrite(s, wide);
     return program;
 }
 
 void shadeChunk(const PixelState& s, const PixelProgram& program, const PrimitivePlanes& p,
                 PixelChunk& c) {
     program.depth(s, p, c);
-    const int n = c.count;
-    if (n == 0) {
+    if (c.count == 0) {
         return;
     }
-    for (int k = 0; k < n; ++k) {
-        c.w[k] = 1.0f / planeAt(planeRow(p.invW, c.fy[k]), p.invW, c.fx[k]);
-    }
-    for (int a = 0; a < s.attributeCount; ++a) {
-        const Plane plane = p.attribute[a];
-        const AttributeSlot& slot = s.attributes[a];
-        float* d = slot.coordinate ? c.coord[slot.index][slot.component]
-                                   : c.reg[slot.index][slot.component];
-        if (p.perspective) {
-            for (int k = 0; k < n; ++k) {
-                d[k] = ((plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k]) * c.w[k];
-            }
-        } else {
-            for (int k = 0; k < n; ++k) {
-                d[k] = (plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k];
-            }
-        }
-    }
+    program.interpolate(s, p, c);
     for (int i = 0; i < program.opCount; ++i) {
         const PixelOp& op = program.ops[i];
         op.run(op, s, c);

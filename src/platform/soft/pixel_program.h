@@ -1,8 +1,8 @@
 // The pixel stage: per draw, the state is compiled once into a short list of operations, each
 // a loop specialised on its state (texture format, filter, addressing, stage operation, fog
 // mode, blend factors) that runs over a chunk of pixels at a time. Nothing in those loops
-// looks state up or allocates. A pixel program (later) is one more kind of operation list
-// over the same registers.
+// looks state up or allocates. A pixel shader compiles into the same kind of list, over the
+// same registers.
 #pragma once
 
 #include "platform/soft/pixel_state.h"
@@ -36,13 +36,17 @@ struct PixelOp {
     std::uint8_t arg2 = 0;
 };
 
+// Enough for the texture stages (a sample and two operations each, the factor, specular and
+// fog) and for a pixel shader (its samples, its arithmetic and fog).
 inline constexpr int MAX_PIXEL_OPS = 3 * MAX_STAGES + 3;
+static_assert(MAX_PIXEL_OPS >= MAX_STAGES + MAX_SHADER_STEPS + 1);
 
 struct PixelProgram {
-    using Depth = void (*)(const PixelState&, const PrimitivePlanes&, PixelChunk&);
+    using Planes = void (*)(const PixelState&, const PrimitivePlanes&, PixelChunk&);
     using Write = void (*)(const PixelState&, const PixelChunk&, int colorReg, int alphaReg);
 
-    Depth depth = nullptr; // tests (and writes) depth; keeps the pixels that pass
+    Planes depth = nullptr;       // tests (and writes) depth; keeps the pixels that pass
+    Planes interpolate = nullptr; // w and the attributes of the pixels kept
     PixelOp ops[MAX_PIXEL_OPS];
     int opCount = 0;
     std::uint8_t colorReg = REG_DIFFUSE; // where the final RGB is

@@ -146,6 +146,70 @@ float fog(const PixelState& s, float d) {
     }
 }
 
+// Runs a pixel shader on one pixel: samples first, then each instruction computing all its
+// components before writing any. Returns r0.
+void runShader(const PixelState& s, const float diffuse[4], const float specular[4],
+               const float coord[MAX_STAGES][2], float out[4]) {
+    float reg[REG_COUNT][4] = {};
+    std::memcpy(reg[REG_DIFFUSE], diffuse, sizeof reg[0]);
+    std::memcpy(reg[REG_SPECULAR], specular, sizeof reg[0]);
+    for (int i = 0; i < s.stageCount; ++i) {
+        if (!(s.shader.texturesSampled & (1 << i))) {
+            continue;
+        }
+        if (s.stages[i].sample) {
+            sample(s.stages[i], coord[i][0], coord[i][1], reg[REG_TEX0 + i]);
+        } else {
+            const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+            std::memcpy(reg[REG_TEX0 + i], black, sizeof black);
+        }
+    }
+    for (int k = 0; k < s.shader.stepCount; ++k) {
+        const ShaderStep& step = s.shader.steps[k];
+        float src[3][4];
+        for (int i = 0; i < 3; ++i) {
+            const ShaderOperand& o = step.src[i];
+            const float* r = o.constant ? s.shader.constants[o.reg] : reg[o.reg];
+            for (int ch = 0; ch < 4; ++ch) {
+                src[i][ch] = r[o.swizzle[ch]] * o.sign;
+            }
+        }
+        float result[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            const float a = src[0][ch], b = src[1][ch], c = src[2][ch];
+            float v = 0.0f;
+            switch (step.op) {
+            case ShaderOp::Mov:
+                v = a;
+                break;
+            case ShaderOp::Add:
+                v = a + b;
+                break;
+            case ShaderOp::Sub:
+                v = a - b;
+                break;
+            case ShaderOp::Mul:
+                v = a * b;
+                break;
+            case ShaderOp::Mad:
+                v = a * b + c;
+                break;
+            case ShaderOp::Dp3:
+                v = src[0][0] * src[1][0] + src[0][1] * src[1][1] + src[0][2] * src[1][2];
+                break;
+            }
+            v = v * step.scale;
+            result[ch] = step.saturate ? saturate(v) : v;
+        }
+        for (int ch = 0; ch < 4; ++ch) {
+            if (step.mask & (1 << ch)) {
+                reg[step.dst][ch] = result[ch];
+            }
+        }
+    }
+    std::memcpy(out, reg[REG_TEMP0], sizeof reg[0]);
+}
+
 } // namespace
 
 void shadeSpanReference(const PixelState& s, const PrimitivePlanes& p, int y, int x0, int x1) {
@@ -186,7 +250,10 @@ void shadeSpanReference(const PixelState& s, const PrimitivePlanes& p, int y, in
         // On stage 0 the current colour is the diffuse colour.
         float current[4] = {diffuse[0], diffuse[1], diffuse[2], diffuse[3]};
         float texel[MAX_STAGES][4] = {};
-        for (int i = 0; i < s.stageCount; ++i) {
+        if (s.shader.active) {
+            runShader(s, diffuse, specular, coord, current);
+        }
+        for (int i = 0; i < s.stageCount && !s.shader.active; ++i) {
             const StageSetup& st = s.stages[i];
             if (st.sample) {
                 sample(st, coord[i][0], coord[i][1], texel[i]);

@@ -28,14 +28,18 @@ struct TextureView {
 enum class Filter : std::uint8_t { Point, Linear };
 enum class Address : std::uint8_t { Wrap, Clamp };
 
-// Where a stage argument is read from. CURRENT is the running result of the cascade.
+// Where a stage argument is read from. CURRENT is the running result of the cascade. A pixel
+// shader reads the same registers: v0 and v1 are DIFFUSE and SPECULAR, tn is TEX0 + n, and
+// its temporaries r0 and r1 have two of their own.
 enum Register : std::uint8_t {
     REG_DIFFUSE,
     REG_SPECULAR,
     REG_TFACTOR,
     REG_CURRENT,
     REG_TEX0, // the sample of stage n is REG_TEX0 + n
-    REG_COUNT = REG_TEX0 + MAX_STAGES,
+    REG_TEMP0 = REG_TEX0 + MAX_STAGES,
+    REG_TEMP1,
+    REG_COUNT,
 };
 
 // One texture stage that runs. Ops are D3DTOP values; alphaOp may be D3DTOP_DISABLE, which
@@ -63,14 +67,54 @@ struct AttributeSlot {
     std::uint8_t component;
 };
 
+// ---- Pixel shaders, in the form both pixel paths run them.
+
+// Arithmetic instructions of pixel shaders 1.1..1.3 (texture loads are sample operations).
+enum class ShaderOp : std::uint8_t { Mov, Add, Sub, Mul, Mad, Dp3 };
+
+inline constexpr int MAX_SHADER_STEPS = 8; // arithmetic instructions per program
+inline constexpr int PIXEL_SHADER_CONSTANTS = 8;
+
+struct ShaderOperand {
+    std::uint8_t reg;        // a Register, or a constant index when constant
+    bool constant;           // reads c[reg] from PixelShaderState::constants
+    std::uint8_t swizzle[4]; // component read for each result component
+    float sign;              // 1, or -1 for a negated source
+};
+
+struct ShaderStep {
+    ShaderOp op;
+    std::uint8_t sourceCount;
+    std::uint8_t dst;  // REG_TEMP0 or REG_TEMP1
+    std::uint8_t mask; // bit 0 r .. bit 3 a
+    float scale;       // 2^shift of the result modifier
+    bool saturate;     // clamp to 0..1 after scaling
+    bool viaScratch;   // a later component reads one this step has already written
+    ShaderOperand src[3];
+};
+
+// A bound pixel shader: its arithmetic and the constants it reads, its own definitions
+// already in place. Registers hold any float between instructions; only the final colour
+// is clamped, on its way to the target.
+struct PixelShaderState {
+    bool active = false;
+    std::uint8_t texturesSampled = 0; // bit n: stage n is sampled into tn
+    int stepCount = 0;
+    ShaderStep steps[MAX_SHADER_STEPS];
+    float constants[PIXEL_SHADER_CONSTANTS][4] = {};
+};
+
 enum class FogSource : std::uint8_t {
     W, // eye depth, rebuilt per pixel from the interpolated 1/w
     Z, // depth-buffer z
 };
 
 struct PixelState {
-    int stageCount = 0; // stages 0..stageCount-1 run; 0 = the diffuse colour is the output
+    // Stages 0..stageCount-1 run; 0 = the diffuse colour is the output. With a pixel shader
+    // the stages only sample (those it names); the shader does the rest.
+    int stageCount = 0;
     StageSetup stages[MAX_STAGES];
+    PixelShaderState shader;
     float textureFactor[4] = {1, 1, 1, 1};
     bool specularAdd = false;
 

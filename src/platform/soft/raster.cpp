@@ -182,10 +182,15 @@ void Batch::drawStrip(int strip, PixelChunk& chunk) const {
                     continue;
                 }
                 // Pixels of several rows are shaded together, CHUNK at a time.
-                for (auto x = static_cast<int>(left); x <= right; ++x) {
-                    chunk.x[covered] = x;
-                    chunk.y[covered] = y;
-                    if (++covered == CHUNK) {
+                for (auto x = static_cast<int>(left); x <= right;) {
+                    const int n = std::min(CHUNK - covered, static_cast<int>(right) - x + 1);
+                    for (int i = 0; i < n; ++i) {
+                        chunk.x[covered + i] = x + i;
+                        chunk.y[covered + i] = y;
+                    }
+                    covered += n;
+                    x += n;
+                    if (covered == CHUNK) {
                         chunk.count = covered;
                         shadeChunk(draw.state, draw.program, planes, chunk);
                         covered = 0;

@@ -100,6 +100,15 @@ SoftDevice::~SoftDevice() {
     if (stream_ != nullptr) {
         stream_->Release();
     }
+    if (declaration_ != nullptr) {
+        declaration_->Release();
+    }
+    if (vertexShader_ != nullptr) {
+        vertexShader_->Release();
+    }
+    if (pixelShader_ != nullptr) {
+        pixelShader_->Release();
+    }
     if (renderTarget_ != nullptr) {
         renderTarget_->Release();
     }

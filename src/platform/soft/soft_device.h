@@ -13,10 +13,13 @@
 #include "platform/soft/pixel_program.h"
 #include "platform/soft/raster.h"
 #include "platform/soft/resources.h"
+#include "platform/soft/shader_objects.h"
+#include "platform/soft/vertex_program.h"
 #include "platform/soft/vertex_stage.h"
 #include "platform/soft/worker_pool.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,6 +80,25 @@ public:
                             const void* pVertexStreamZeroData,
                             UINT VertexStreamZeroStride) override;
 
+    HRESULT CreateVertexShader(const DWORD* pFunction, IDirect3DVertexShader9** ppShader) override;
+    HRESULT CreatePixelShader(const DWORD* pFunction, IDirect3DPixelShader9** ppShader) override;
+    HRESULT SetVertexShader(IDirect3DVertexShader9* pShader) override;
+    HRESULT GetVertexShader(IDirect3DVertexShader9** ppShader) override;
+    HRESULT SetPixelShader(IDirect3DPixelShader9* pShader) override;
+    HRESULT GetPixelShader(IDirect3DPixelShader9** ppShader) override;
+    HRESULT SetVertexShaderConstantF(UINT StartRegister, const float* pConstantData,
+                                     UINT Vector4fCount) override;
+    HRESULT GetVertexShaderConstantF(UINT StartRegister, float* pConstantData,
+                                     UINT Vector4fCount) override;
+    HRESULT SetPixelShaderConstantF(UINT StartRegister, const float* pConstantData,
+                                    UINT Vector4fCount) override;
+    HRESULT GetPixelShaderConstantF(UINT StartRegister, float* pConstantData,
+                                    UINT Vector4fCount) override;
+    HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements,
+                                    IDirect3DVertexDeclaration9** ppDecl) override;
+    HRESULT SetVertexDeclaration(IDirect3DVertexDeclaration9* pDecl) override;
+    HRESULT GetVertexDeclaration(IDirect3DVertexDeclaration9** ppDecl) override;
+
     // The back buffer after every pending draw: width x height X8R8G8B8 words, top row first.
     const std::uint32_t* backBufferPixels();
     // Rasterizes every queued draw. Whatever reads or writes memory that a queued draw may
@@ -85,6 +107,9 @@ public:
     // Shades with the per-pixel reference path instead of the specialised operation lists;
     // the pictures must be the same bytes either way.
     void useReferencePixelPath(bool on);
+    // Runs vertex shaders one vertex and one instruction at a time, straight from the decoded
+    // program, instead of compiled over batches; the outputs must be the same floats.
+    void useReferenceVertexPath(bool on);
     unsigned renderThreads() const { return workers_.threadCount(); }
 
 private:
@@ -98,7 +123,11 @@ private:
 
     // Makes sure the queue holds a draw record for the current state; null with the reason
     // reported when the state cannot be drawn.
-    const char* prepareDraw(VertexLayout& layout);
+    const char* prepareDraw();
+    // Builds the vertex side of a draw: the fixed-function set-up or the vertex shader's.
+    const char* prepareVertices(bool& preTransformed);
+    // Runs count vertices through the fixed-function stage or the bound vertex shader.
+    void processVertices(const std::uint8_t* data, UINT stride, UINT count, VertexOutput* out);
     HRESULT draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
                  std::uint64_t available, UINT stride);
     // Hands the queue to the helper threads and starts a new one, so that the calling thread
@@ -135,6 +164,17 @@ private:
     DrawRecord record_;
     FixedFunctionSetup vertexSetup_;
     GeometryTarget geometry_;
+    UINT vertexSize_ = 0;         // bytes a vertex of the current format takes at least
+    bool shaderVertices_ = false; // the prepared draw runs a vertex shader
+    VertexShaderSetup vertexShaderSetup_;
+    bool referenceVertices_ = false;
+
+    SoftVertexDeclaration* declaration_ = nullptr; // one reference each, or null
+    SoftVertexShader* vertexShader_ = nullptr;
+    SoftPixelShader* pixelShader_ = nullptr;
+    float vertexConstants_[VERTEX_CONSTANTS][4] = {};
+    float pixelConstants_[PIXEL_SHADER_CONSTANTS][4] = {};
+    std::unique_ptr<VertexRegisters> vertexRegisters_;
 
     WorkerPool workers_;
     std::vector<PixelChunk> chunks_; // one per worker

@@ -4,6 +4,7 @@
 #include "platform/soft/soft_device.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 namespace tessivane::platform::soft {
@@ -18,7 +19,14 @@ constexpr UINT DRAW_PIECE = 2048;
 } // namespace
 
 HRESULT SoftDevice::SetFVF(DWORD FVF) {
-    return state_.setFvf(FVF);
+    const HRESULT result = state_.setFvf(FVF);
+    // A vertex format replaces the declaration.
+    if (SUCCEEDED(result) && declaration_ != nullptr) {
+        declaration_->Release();
+        declaration_ = nullptr;
+        ++state_.version;
+    }
+    return result;
 }
 
 HRESULT SoftDevice::GetFVF(DWORD* pFVF) {
@@ -70,26 +78,81 @@ HRESULT SoftDevice::GetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9** 
     return D3D_OK;
 }
 
-const char* SoftDevice::prepareDraw(VertexLayout& layout) {
+const char* SoftDevice::prepareVertices(bool& preTransformed) {
+    const char* unsupported = nullptr;
+    VertexLayout layout;
+    if (declaration_ != nullptr) {
+        if (vertexShader_ == nullptr && !declaration_->fixedFunctionLayout(layout, unsupported)) {
+            return unsupported;
+        }
+    } else if (!decodeFvf(state_.fvf, layout, unsupported)) {
+        return unsupported;
+    }
+    shaderVertices_ = vertexShader_ != nullptr;
+    if (!shaderVertices_) {
+        if (!buildFixedFunction(state_, layout, vertexSetup_, unsupported)) {
+            return unsupported;
+        }
+        vertexSize_ = layout.size;
+        preTransformed = layout.preTransformed;
+        return nullptr;
+    }
+    // A vertex shader sees the vertex as its declaration (or format) lays it out, and its
+    // outputs are always in clip space.
+    if (declaration_ == nullptr && layout.preTransformed) {
+        return "pre-transformed vertices with a vertex shader";
+    }
+    VertexShaderSetup& setup = vertexShaderSetup_;
+    setup.program = &vertexShader_->program();
+    setup.fetch = bindVertexInputs(
+        *setup.program, declaration_ != nullptr ? declaration_->elements() : elementsOfFvf(layout));
+    setup.constants = vertexConstants_;
+    for (int s = 0; s < MAX_STAGES; ++s) {
+        setup.stageSet[s] = static_cast<int>(state_.stage[s][D3DTSS_TEXCOORDINDEX] & 7);
+    }
+    vertexSize_ = declaration_ != nullptr ? declaration_->vertexSize() : layout.size;
+    preTransformed = false;
+    if (vertexRegisters_ == nullptr) {
+        vertexRegisters_ = std::make_unique<VertexRegisters>();
+    }
+    return nullptr;
+}
+
+void SoftDevice::processVertices(const std::uint8_t* data, UINT stride, UINT count,
+                                 VertexOutput* out) {
+    if (!shaderVertices_) {
+        runFixedFunction(vertexSetup_, data, stride, count, out);
+    } else if (referenceVertices_) {
+        runVertexProgramReference(vertexShader_->decoded(), vertexShaderSetup_, data, stride, count,
+                                  out);
+    } else {
+        runVertexProgram(vertexShaderSetup_, data, stride, count, *vertexRegisters_, out);
+    }
+}
+
+const char* SoftDevice::prepareDraw() {
     if (preparedVersion_ != state_.version) {
-        const char* unsupported = nullptr;
-        if (!decodeFvf(state_.fvf, layout, unsupported) ||
-            !buildFixedFunction(state_, layout, vertexSetup_, unsupported)) {
+        bool preTransformed = false;
+        if (const char* unsupported = prepareVertices(preTransformed)) {
             return unsupported;
         }
         const DrawTargets targets{renderTarget_, depth_.empty() ? nullptr : depth_.data(), width_,
                                   viewport_};
-        if (!buildPixelState(state_, textures_, targets, layout.preTransformed, record_.state,
-                             unsupported)) {
+        PixelShaderState shader;
+        if (pixelShader_ != nullptr) {
+            pixelShader_->fill(pixelConstants_, shader);
+        }
+        const char* unsupported = nullptr;
+        if (!buildPixelState(state_, textures_, pixelShader_ != nullptr ? &shader : nullptr,
+                             targets, preTransformed, record_.state, unsupported)) {
             return unsupported;
         }
         record_.program = compilePixelProgram(record_.state);
         record_.reference = reference_;
-        geometry_ = buildGeometryTarget(state_, viewport_, layout.preTransformed);
+        geometry_ = buildGeometryTarget(state_, viewport_, preTransformed);
         preparedVersion_ = state_.version;
         recordQueued_ = false;
     }
-    layout = vertexSetup_.layout;
     if (!recordQueued_) {
         recordIndex_ = batch().addDraw(record_);
         // The textures must outlive the queued draws that sample them.
@@ -133,17 +196,16 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
     if (primitiveCount > MAX_PRIMITIVES) {
         return invalid("a draw with more primitives than the device takes");
     }
-    if (state_.fvf == 0) {
-        return invalid("a draw without a vertex format");
+    if (state_.fvf == 0 && declaration_ == nullptr) {
+        return invalid("a draw without a vertex format or declaration");
     }
-    VertexLayout layout;
-    if (const char* unsupported = prepareDraw(layout)) {
+    if (const char* unsupported = prepareDraw()) {
         return refuse(unsupported);
     }
-    if (stride < layout.size) {
+    if (stride < vertexSize_) {
         return invalid("a vertex stride smaller than the vertex format");
     }
-    if ((vertexCount - 1) * stride + layout.size > available) {
+    if ((vertexCount - 1) * stride + vertexSize_ > available) {
         return invalid("a draw reading past the end of its vertex buffer");
     }
     // Large draws go in pieces, each rasterized while it is still in cache if it fills the
@@ -165,10 +227,10 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
-        runFixedFunction(vertexSetup_, data + static_cast<std::size_t>(firstVertex) * stride,
-                         stride, pieceVertices, vertices_.data());
+        processVertices(data + static_cast<std::size_t>(firstVertex) * stride, stride,
+                        pieceVertices, vertices_.data());
         if (!recordQueued_) {
-            prepareDraw(layout); // the queue was drawn: the record goes in again
+            prepareDraw(); // the queue was drawn: the record goes in again
         }
         batch().addPrimitives(recordIndex_, geometry_, type, vertices_.data(), pieceVertices,
                               count);

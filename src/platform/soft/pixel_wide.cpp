@@ -1,0 +1,525 @@
+#include "platform/soft/pixel_wide.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESSIVANE_WIDE 1
+#define WIDE __attribute__((target("avx2")))
+#endif
+
+namespace tessivane::platform::soft {
+
+namespace {
+
+#if TESSIVANE_WIDE
+bool processorIsWide() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#else
+bool processorIsWide() {
+    return false;
+}
+#endif
+
+std::atomic<bool> wide{processorIsWide()};
+
+#if TESSIVANE_WIDE
+
+// Eight texel-space coordinates kept within ±2^23 as limitTexelCoordinate does (NaN goes to
+// the low end), so that their floors convert to int exactly.
+WIDE inline __m256 limited(__m256 x) {
+    const __m256 low = _mm256_set1_ps(-8388608.0f);
+    const __m256 high = _mm256_set1_ps(8388608.0f);
+    x = _mm256_blendv_ps(low, x, _mm256_cmp_ps(x, low, _CMP_GT_OQ));
+    return _mm256_min_ps(x, high);
+}
+
+template <Address A>
+WIDE inline __m256i addressed(__m256i i, int size) {
+    if constexpr (A == Address::Wrap) {
+        return _mm256_and_si256(i, _mm256_set1_epi32(size - 1)); // sizes are powers of two
+    } else {
+        return _mm256_min_epi32(_mm256_max_epi32(i, _mm256_setzero_si256()),
+                                _mm256_set1_epi32(size - 1));
+    }
+}
+
+// The eight texels at the given indices. Loaded one by one: the processor's gather
+// instruction is several times slower than that where it is microcoded.
+WIDE inline __m256i gathered(const int* texels, __m256i index) {
+    alignas(32) int at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
+    return _mm256_setr_epi32(texels[at[0]], texels[at[1]], texels[at[2]], texels[at[3]],
+                             texels[at[4]], texels[at[5]], texels[at[6]], texels[at[7]]);
+}
+
+WIDE inline void store(int* to, __m256i value) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(to), value);
+}
+
+WIDE inline __m256i load(const int* from) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(from));
+}
+
+// Lane 0 of eight integers, in every lane.
+WIDE inline __m256i firstLane(__m256i v) {
+    return _mm256_broadcastd_epi32(_mm256_castsi256_si128(v));
+}
+
+WIDE inline bool allEqual(__m256i a, __m256i b) {
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(a, b)) == -1;
+}
+
+// Whether eight integers count up by one from the first.
+WIDE inline bool consecutive(__m256i v) {
+    return allEqual(v, _mm256_add_epi32(firstLane(v), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
+}
+
+// Where eight texel columns of one row lie within a window of eight side by side (as when
+// neighbouring pixels read neighbouring, the same, or, magnified, a few texels): the
+// window's first column, and each lane's place in it. False when they spread wider, or when
+// the row is narrower than a window.
+WIDE inline bool window(__m256i columns, int width, int& first, __m256i& places) {
+    if (width < 8) {
+        return false;
+    }
+    // Pixels go left to right, so the first and last lanes bound the columns when they run
+    // either way; the check below catches any other order.
+    const int a = _mm256_cvtsi256_si32(columns);
+    const int b = _mm256_extract_epi32(columns, 7);
+    first = std::min(std::min(a, b), width - 8);
+    places = _mm256_sub_epi32(columns, _mm256_set1_epi32(first));
+    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(places, _mm256_set1_epi32(7)),
+                                            _mm256_cmpgt_epi32(_mm256_setzero_si256(), places));
+    return _mm256_testz_si256(outside, outside);
+}
+
+// Eight texels side by side.
+WIDE inline __m256i eightTexels(const int* first) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first));
+}
+
+// The texels of a row at the columns of a window.
+WIDE inline __m256i windowed(const int* row, int first, __m256i places) {
+    return _mm256_permutevar8x32_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + first)), places);
+}
+
+// Channel byte SHIFT / 8 of eight texels, as floats 0..255.
+template <int SHIFT>
+WIDE inline __m256 channel(__m256i texels) {
+    if constexpr (SHIFT == 24) {
+        return _mm256_cvtepi32_ps(_mm256_srli_epi32(texels, 24));
+    } else if constexpr (SHIFT == 0) {
+        return _mm256_cvtepi32_ps(_mm256_and_si256(texels, _mm256_set1_epi32(0xFF)));
+    } else {
+        return _mm256_cvtepi32_ps(
+            _mm256_and_si256(_mm256_srli_epi32(texels, SHIFT), _mm256_set1_epi32(0xFF)));
+    }
+}
+
+// One channel of four texels each, weighted, summed and divided by 255.
+template <int SHIFT>
+WIDE inline __m256 filtered(__m256i t00, __m256i t10, __m256i t01, __m256i t11, __m256 w00,
+                            __m256 w10, __m256 w01, __m256 w11) {
+    __m256 sum = _mm256_add_ps(_mm256_mul_ps(w00, channel<SHIFT>(t00)),
+                               _mm256_mul_ps(w10, channel<SHIFT>(t10)));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w01, channel<SHIFT>(t01)));
+    sum = _mm256_add_ps(sum, _mm256_mul_ps(w11, channel<SHIFT>(t11)));
+    return _mm256_div_ps(sum, _mm256_set1_ps(255.0f));
+}
+
+// The sum of four texels' bytes under a mask.
+WIDE inline __m256i maskedSum(__m256i t00, __m256i t10, __m256i t01, __m256i t11, __m256i mask) {
+    return _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_and_si256(t00, mask), _mm256_and_si256(t10, mask)),
+        _mm256_add_epi32(_mm256_and_si256(t01, mask), _mm256_and_si256(t11, mask)));
+}
+
+// A quarter of a sum of four bytes, divided by 255.
+WIDE inline __m256 quarterValue(__m256i sum) {
+    return _mm256_div_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(sum), _mm256_set1_ps(0.25f)),
+                         _mm256_set1_ps(255.0f));
+}
+
+// A quarter of the sum of four texels' bytes, divided by 255, into the chunk's channel rows
+// at k. Red and blue add up side by side in one word, each below 2^10.
+template <bool ALPHA>
+WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11,
+                             float (*out)[CHUNK], int k) {
+    const __m256i redBlue = maskedSum(t00, t10, t01, t11, _mm256_set1_epi32(0x00FF00FF));
+    const __m256i green =
+        _mm256_srli_epi32(maskedSum(t00, t10, t01, t11, _mm256_set1_epi32(0x0000FF00)), 8);
+    _mm256_storeu_ps(out[0] + k, quarterValue(_mm256_srli_epi32(redBlue, 16)));
+    _mm256_storeu_ps(out[1] + k, quarterValue(green));
+    _mm256_storeu_ps(out[2] + k,
+                     quarterValue(_mm256_and_si256(redBlue, _mm256_set1_epi32(0xFFFF))));
+    if constexpr (ALPHA) {
+        const __m256i alpha = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_srli_epi32(t00, 24), _mm256_srli_epi32(t10, 24)),
+            _mm256_add_epi32(_mm256_srli_epi32(t01, 24), _mm256_srli_epi32(t11, 24)));
+        _mm256_storeu_ps(out[3] + k, quarterValue(alpha));
+    } else {
+        _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
+    }
+}
+
+// Bilinear filtering of a 32-bit texture: the weighted sum of the four texels' bytes,
+// divided by 255 once, in the narrow form's order of operations. Two passes over the chunk,
+// first where and with what weights, then the texels, so that neither waits long on the
+// other.
+template <bool ALPHA, Address AU, Address AV>
+WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) {
+    const TextureView& t = s.stages[op.stage].texture;
+    const float* u = c.coord[op.stage][0];
+    const float* v = c.coord[op.stage][1];
+    // Whole groups of eight: lanes past the count compute harmless values from whatever
+    // the scratch holds (every address is brought inside the texture first).
+    const int count = c.count;
+    alignas(32) int columnA[CHUNK], columnB[CHUNK], rowA[CHUNK], rowB[CHUNK];
+    alignas(32) float fractionX[CHUNK], fractionY[CHUNK];
+    {
+        const __m256 width = _mm256_set1_ps(static_cast<float>(t.width));
+        const __m256 height = _mm256_set1_ps(static_cast<float>(t.height));
+        const __m256 half = _mm256_set1_ps(0.5f);
+        const __m256i one = _mm256_set1_epi32(1);
+        // Rows are a power of two of words apart (a texture's width is one).
+        const __m128i rowShift =
+            _mm_cvtsi32_si128(std::countr_zero(static_cast<unsigned>(t.pitch / 4)));
+        for (int k = 0; k < count; k += 8) {
+            const __m256 x =
+                limited(_mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(u + k), width), half));
+            const __m256 y =
+                limited(_mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(v + k), height), half));
+            const __m256 fx = _mm256_floor_ps(x);
+            const __m256 fy = _mm256_floor_ps(y);
+            _mm256_store_ps(fractionX + k, _mm256_sub_ps(x, fx));
+            _mm256_store_ps(fractionY + k, _mm256_sub_ps(y, fy));
+            const __m256i i0 = _mm256_cvttps_epi32(fx);
+            const __m256i j0 = _mm256_cvttps_epi32(fy);
+            store(columnA + k, addressed<AU>(i0, t.width));
+            store(columnB + k, addressed<AU>(_mm256_add_epi32(i0, one), t.width));
+            store(rowA + k, _mm256_sll_epi32(addressed<AV>(j0, t.height), rowShift));
+            store(rowB + k,
+                  _mm256_sll_epi32(addressed<AV>(_mm256_add_epi32(j0, one), t.height), rowShift));
+        }
+    }
+    const auto* texels = reinterpret_cast<const int*>(t.bits);
+    float(*out)[CHUNK] = c.reg[REG_TEX0 + op.stage];
+    const __m256 one = _mm256_set1_ps(1.0f);
+    for (int k = 0; k < count; k += 8) {
+        const __m256i ia = load(columnA + k);
+        const __m256i ib = load(columnB + k);
+        const __m256i ra = load(rowA + k);
+        const __m256i rb = load(rowB + k);
+        __m256i t00, t10, t01, t11;
+        // Neighbouring pixels of a row usually read texels close together on one texture
+        // row: then a whole vector is read at once and the texels taken from it. The texels
+        // are the same either way; only how they are fetched differs.
+        int firstA = 0, firstB = 0;
+        __m256i placesA, placesB;
+        const bool sameRows = allEqual(ra, firstLane(ra)) && allEqual(rb, firstLane(rb));
+        if (sameRows && consecutive(ia) && consecutive(ib)) {
+            // The commonest case, a pass over a target the texture's size: straight loads.
+            const int* top = texels + rowA[k];
+            const int* bottom = texels + rowB[k];
+            t00 = eightTexels(top + columnA[k]);
+            t10 = eightTexels(top + columnB[k]);
+            t01 = eightTexels(bottom + columnA[k]);
+            t11 = eightTexels(bottom + columnB[k]);
+        } else if (sameRows && window(ia, t.width, firstA, placesA) &&
+                   window(ib, t.width, firstB, placesB)) {
+            const int* top = texels + rowA[k];
+            const int* bottom = texels + rowB[k];
+            t00 = windowed(top, firstA, placesA);
+            t10 = windowed(top, firstB, placesB);
+            t01 = windowed(bottom, firstA, placesA);
+            t11 = windowed(bottom, firstB, placesB);
+        } else {
+            t00 = gathered(texels, _mm256_add_epi32(ra, ia));
+            t10 = gathered(texels, _mm256_add_epi32(ra, ib));
+            t01 = gathered(texels, _mm256_add_epi32(rb, ia));
+            t11 = gathered(texels, _mm256_add_epi32(rb, ib));
+        }
+        const __m256 a = _mm256_load_ps(fractionX + k);
+        const __m256 b = _mm256_load_ps(fractionY + k);
+        const __m256 half = _mm256_set1_ps(0.5f);
+        if (_mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(a, half, _CMP_EQ_OQ),
+                                             _mm256_cmp_ps(b, half, _CMP_EQ_OQ))) == 0xFF) {
+            // Every pixel halfway between four texel centres, as in a pass over a target the
+            // texture's size: all four weights are a quarter, every product and partial sum
+            // of the filter is exact, and the sample is a quarter of the bytes' sum.
+            quarterSums<ALPHA>(t00, t10, t01, t11, out, k);
+            continue;
+        }
+        const __m256 na = _mm256_sub_ps(one, a);
+        const __m256 nb = _mm256_sub_ps(one, b);
+        const __m256 w00 = _mm256_mul_ps(na, nb);
+        const __m256 w10 = _mm256_mul_ps(a, nb);
+        const __m256 w01 = _mm256_mul_ps(na, b);
+        const __m256 w11 = _mm256_mul_ps(a, b);
+        _mm256_storeu_ps(out[0] + k, filtered<16>(t00, t10, t01, t11, w00, w10, w01, w11));
+        _mm256_storeu_ps(out[1] + k, filtered<8>(t00, t10, t01, t11, w00, w10, w01, w11));
+        _mm256_storeu_ps(out[2] + k, filtered<0>(t00, t10, t01, t11, w00, w10, w01, w11));
+        if constexpr (ALPHA) {
+            _mm256_storeu_ps(out[3] + k, filtered<24>(t00, t10, t01, t11, w00, w10, w01, w11));
+        } else {
+            _mm256_storeu_ps(out[3] + k, one); // formats without alpha read opaque
+        }
+    }
+}
+
+// saturate() on eight lanes: NaN and anything not above 0 become 0.
+WIDE inline __m256 saturated(__m256 v) {
+    const __m256 zero = _mm256_setzero_ps();
+    return _mm256_blendv_ps(zero, _mm256_min_ps(v, _mm256_set1_ps(1.0f)),
+                            _mm256_cmp_ps(v, zero, _CMP_GT_OQ));
+}
+
+// floor(c · 255 + 0.5) of eight clamped channel values, shifted into place.
+template <int SHIFT>
+WIDE inline __m256i unorm8(const float* values) {
+    const __m256 v =
+        _mm256_add_ps(_mm256_mul_ps(saturated(_mm256_loadu_ps(values)), _mm256_set1_ps(255.0f)),
+                      _mm256_set1_ps(0.5f));
+    return _mm256_slli_epi32(_mm256_cvttps_epi32(v), SHIFT);
+}
+
+// The colour written as it is, without blending.
+template <bool ALPHA_TARGET>
+WIDE void writeStraight(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg) {
+    const float* r = c.reg[colorReg][0];
+    const float* g = c.reg[colorReg][1];
+    const float* b = c.reg[colorReg][2];
+    const float* a = c.reg[alphaReg][3];
+    for (int k = 0; k < c.count; k += 8) {
+        __m256i packed =
+            _mm256_or_si256(_mm256_or_si256(unorm8<16>(r + k), unorm8<8>(g + k)), unorm8<0>(b + k));
+        if constexpr (ALPHA_TARGET) {
+            packed = _mm256_or_si256(packed, unorm8<24>(a + k));
+        } else {
+            packed = _mm256_or_si256(packed, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+        }
+        const __m256i xs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.x + k));
+        const __m256i ys = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.y + k));
+        if (k + 8 <= c.count && allEqual(ys, firstLane(ys)) && consecutive(xs)) {
+            // Eight pixels side by side on a row, as they usually are.
+            auto* row = reinterpret_cast<std::uint32_t*>(
+                s.target + static_cast<std::ptrdiff_t>(c.y[k]) * s.targetPitch);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + c.x[k]), packed);
+            continue;
+        }
+        alignas(32) std::uint32_t pixels[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pixels), packed);
+        const int last = std::min(8, c.count - k);
+        for (int j = 0; j < last; ++j) {
+            reinterpret_cast<std::uint32_t*>(s.target + static_cast<std::ptrdiff_t>(c.y[k + j]) *
+                                                            s.targetPitch)[c.x[k + j]] = pixels[j];
+        }
+    }
+}
+
+// Whether q passes the test against stored, eight unsigned 16-bit lanes at a time: all ones
+// where it does.
+template <DWORD FUNC>
+WIDE inline __m128i depthPasses(__m128i q, __m128i stored) {
+    const __m128i equal = _mm_cmpeq_epi16(q, stored);
+    const __m128i all = _mm_set1_epi16(-1);
+    if constexpr (FUNC == D3DCMP_NEVER) {
+        return _mm_setzero_si128();
+    } else if constexpr (FUNC == D3DCMP_LESS) {
+        return _mm_andnot_si128(equal, _mm_cmpeq_epi16(_mm_min_epu16(q, stored), q));
+    } else if constexpr (FUNC == D3DCMP_EQUAL) {
+        return equal;
+    } else if constexpr (FUNC == D3DCMP_LESSEQUAL) {
+        return _mm_cmpeq_epi16(_mm_min_epu16(q, stored), q);
+    } else if constexpr (FUNC == D3DCMP_GREATER) {
+        return _mm_andnot_si128(equal, _mm_cmpeq_epi16(_mm_max_epu16(q, stored), q));
+    } else if constexpr (FUNC == D3DCMP_NOTEQUAL) {
+        return _mm_xor_si128(equal, all);
+    } else if constexpr (FUNC == D3DCMP_GREATEREQUAL) {
+        return _mm_cmpeq_epi16(_mm_max_epu16(q, stored), q);
+    } else {
+        return all;
+    }
+}
+
+// Offsets, depth and the depth test of every covered pixel, keeping those that pass. Eight
+// pixels side by side on a row (the usual case) are tested against one load of the depth
+// buffer; any others one by one.
+template <DWORD FUNC, bool WRITE>
+WIDE void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c) {
+    const int count = c.count;
+    const __m256 refX = _mm256_set1_ps(p.refX);
+    const __m256 refY = _mm256_set1_ps(p.refY);
+    const __m256 za = _mm256_set1_ps(p.z.a);
+    const __m256 zb = _mm256_set1_ps(p.z.b);
+    const __m256 zc = _mm256_set1_ps(p.z.c);
+    const __m256 depthScale = _mm256_set1_ps(65535.0f);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    alignas(16) std::uint16_t q[CHUNK];
+    for (int k = 0; k < count; k += 8) {
+        const __m256i xs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.x + k));
+        const __m256i ys = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.y + k));
+        const __m256 fx = _mm256_sub_ps(_mm256_cvtepi32_ps(xs), refX);
+        const __m256 fy = _mm256_sub_ps(_mm256_cvtepi32_ps(ys), refY);
+        const __m256 z =
+            _mm256_add_ps(_mm256_add_ps(zc, _mm256_mul_ps(zb, fy)), _mm256_mul_ps(za, fx));
+        _mm256_storeu_ps(c.fx + k, fx);
+        _mm256_storeu_ps(c.fy + k, fy);
+        _mm256_storeu_ps(c.z + k, z);
+        // round(z · 65535) of the clamped depth, as toDepth16 does.
+        const __m256i words =
+            _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(saturated(z), depthScale), half));
+        _mm_store_si128(
+            reinterpret_cast<__m128i*>(q + k),
+            _mm_packus_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
+    }
+    int n = 0;
+    auto keep = [&c, &n](int k) {
+        if (n != k) {
+            c.x[n] = c.x[k];
+            c.y[n] = c.y[k];
+            c.fx[n] = c.fx[k];
+            c.fy[n] = c.fy[k];
+            c.z[n] = c.z[k];
+        }
+        ++n;
+    };
+    for (int k = 0; k < count; k += 8) {
+        const __m256i xs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.x + k));
+        const __m256i ys = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.y + k));
+        const bool run = k + 8 <= count && allEqual(ys, firstLane(ys)) &&
+                         allEqual(xs, _mm256_add_epi32(firstLane(xs), iota));
+        if (run) {
+            auto* stored = reinterpret_cast<__m128i*>(
+                s.depth + static_cast<std::ptrdiff_t>(c.y[k]) * s.depthPitch + c.x[k]);
+            const __m128i old = _mm_loadu_si128(stored);
+            const __m128i value = _mm_load_si128(reinterpret_cast<const __m128i*>(q + k));
+            const __m128i pass = depthPasses<FUNC>(value, old);
+            if constexpr (WRITE) {
+                _mm_storeu_si128(stored, _mm_blendv_epi8(old, value, pass));
+            }
+            const int bits = _mm_movemask_epi8(pass);
+            if (bits == 0xFFFF && n == k) {
+                n += 8;
+                continue;
+            }
+            for (int j = 0; j < 8; ++j) {
+                if (bits & (1 << (2 * j))) {
+                    keep(k + j);
+                }
+            }
+            continue;
+        }
+        const int last = std::min(k + 8, count);
+        for (int j = k; j < last; ++j) {
+            std::uint16_t& stored =
+                s.depth[static_cast<std::ptrdiff_t>(c.y[j]) * s.depthPitch + c.x[j]];
+            const __m128i pass =
+                depthPasses<FUNC>(_mm_cvtsi32_si128(q[j]), _mm_cvtsi32_si128(stored));
+            if (_mm_cvtsi128_si32(pass) & 1) {
+                if constexpr (WRITE) {
+                    stored = q[j];
+                }
+                keep(j);
+            }
+        }
+    }
+    c.count = n;
+}
+
+template <DWORD FUNC>
+PixelProgram::Planes depthFor(bool write) {
+    return write ? depthTest<FUNC, true> : depthTest<FUNC, false>;
+}
+
+template <bool ALPHA>
+PixelOp::Run linear32For(Address u, Address v) {
+    if (u == Address::Wrap) {
+        return v == Address::Wrap ? sampleLinear32<ALPHA, Address::Wrap, Address::Wrap>
+                                  : sampleLinear32<ALPHA, Address::Wrap, Address::Clamp>;
+    }
+    return v == Address::Wrap ? sampleLinear32<ALPHA, Address::Clamp, Address::Wrap>
+                              : sampleLinear32<ALPHA, Address::Clamp, Address::Clamp>;
+}
+
+#endif
+
+} // namespace
+
+bool wideOperationsEnabled() {
+    return wide.load(std::memory_order_relaxed);
+}
+
+void enableWideOperations(bool on) {
+    wide.store(on && processorIsWide(), std::memory_order_relaxed);
+}
+
+PixelOp::Run wideSample(const StageSetup& stage) {
+#if TESSIVANE_WIDE
+    if (!wideOperationsEnabled() || stage.filter != Filter::Linear) {
+        return nullptr;
+    }
+    switch (stage.texture.format) {
+    case D3DFMT_X8R8G8B8:
+        return linear32For<false>(stage.addressU, stage.addressV);
+    case D3DFMT_A8R8G8B8:
+        return linear32For<true>(stage.addressU, stage.addressV);
+    default:
+        return nullptr;
+    }
+#else
+    (void)stage;
+    return nullptr;
+#endif
+}
+
+PixelProgram::Write wideWrite(const PixelState& state) {
+#if TESSIVANE_WIDE
+    if (!wideOperationsEnabled() || state.blend) {
+        return nullptr;
+    }
+    return state.targetFormat == D3DFMT_A8R8G8B8 ? writeStraight<true> : writeStraight<false>;
+#else
+    (void)state;
+    return nullptr;
+#endif
+}
+
+PixelProgram::Planes wideDepth(const PixelState& state) {
+#if TESSIVANE_WIDE
+    if (!wideOperationsEnabled() || !state.depthTest) {
+        return nullptr;
+    }
+    switch (state.depthFunc) {
+    case D3DCMP_NEVER:
+        return depthFor<D3DCMP_NEVER>(state.depthWrite);
+    case D3DCMP_LESS:
+        return depthFor<D3DCMP_LESS>(state.depthWrite);
+    case D3DCMP_EQUAL:
+        return depthFor<D3DCMP_EQUAL>(state.depthWrite);
+    case D3DCMP_LESSEQUAL:
+        return depthFor<D3DCMP_LESSEQUAL>(state.depthWrite);
+    case D3DCMP_GREATER:
+        return depthFor<D3DCMP_GREATER>(state.depthWrite);
+    case D3DCMP_NOTEQUAL:
+        return depthFor<D3DCMP_NOTEQUAL>(state.depthWrite);
+    case D3DCMP_GREATEREQUAL:
+        return depthFor<D3DCMP_GREATEREQUAL>(state.depthWrite);
+    default:
+        return depthFor<D3DCMP_ALWAYS>(state.depthWrite);
+    }
+#else
+    (void)state;
+    return nullptr;
+#endif
+}
+
+} // namespace tessivane::platform::soft

@@ -1,0 +1,28 @@
+// Wide forms of the pixel stage's hottest operations, eight pixels per instruction, for
+// processors with 256-bit integer and float vectors. Each computes lane by lane exactly the
+// floats of its narrow form, so the pictures are the same bytes whichever runs; which one
+// runs is decided when a draw's program is compiled.
+#pragma once
+
+#include "platform/soft/pixel_program.h"
+
+namespace tessivane::platform::soft {
+
+// Whether compiled programs use the wide operations: by default when the processor has
+// them. Switching them off (tests do, to run the narrow forms) affects programs compiled
+// afterwards.
+bool wideOperationsEnabled();
+void enableWideOperations(bool on);
+
+// The wide form of a stage's sampling, or null where there is none (only bilinear
+// filtering of 32-bit textures has one).
+PixelOp::Run wideSample(const StageSetup& stage);
+
+// The wide form of the depth test, or null where there is none (no depth test).
+PixelProgram::Planes wideDepth(const PixelState& state);
+
+// The wide form of writing the colour to the target, or null where there is none (only
+// without blending).
+PixelProgram::Write wideWrite(const PixelState& state);
+
+} // namespace tessivane::platform::soft

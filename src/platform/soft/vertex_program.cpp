@@ -1,0 +1,588 @@
+#include "platform/soft/vertex_program.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tessivane::platform::soft {
+
+using shader::Opcode;
+using shader::RegisterFile;
+
+namespace {
+
+// ---- Inputs
+
+float readFloat(const std::uint8_t* p) {
+    float f;
+    std::memcpy(&f, p, sizeof f);
+    return f;
+}
+
+std::int16_t readShort(const std::uint8_t* p) {
+    std::int16_t s;
+    std::memcpy(&s, p, sizeof s);
+    return s;
+}
+
+// An element's value as four floats; what the type does not supply reads (0, 0, 0, 1).
+void readElement(std::uint8_t type, const std::uint8_t* p, float out[4]) {
+    out[0] = 0.0f;
+    out[1] = 0.0f;
+    out[2] = 0.0f;
+    out[3] = 1.0f;
+    switch (type) {
+    case D3DDECLTYPE_FLOAT4:
+        out[3] = readFloat(p + 12);
+        [[fallthrough]];
+    case D3DDECLTYPE_FLOAT3:
+        out[2] = readFloat(p + 8);
+        [[fallthrough]];
+    case D3DDECLTYPE_FLOAT2:
+        out[1] = readFloat(p + 4);
+        [[fallthrough]];
+    case D3DDECLTYPE_FLOAT1:
+        out[0] = readFloat(p);
+        break;
+    case D3DDECLTYPE_D3DCOLOR: // bytes B, G, R, A
+        out[0] = UNORM8_TO_FLOAT[p[2]];
+        out[1] = UNORM8_TO_FLOAT[p[1]];
+        out[2] = UNORM8_TO_FLOAT[p[0]];
+        out[3] = UNORM8_TO_FLOAT[p[3]];
+        break;
+    case D3DDECLTYPE_UBYTE4:
+        for (int c = 0; c < 4; ++c) {
+            out[c] = static_cast<float>(p[c]);
+        }
+        break;
+    case D3DDECLTYPE_UBYTE4N:
+        for (int c = 0; c < 4; ++c) {
+            out[c] = UNORM8_TO_FLOAT[p[c]];
+        }
+        break;
+    case D3DDECLTYPE_SHORT4:
+        out[2] = static_cast<float>(readShort(p + 4));
+        out[3] = static_cast<float>(readShort(p + 6));
+        [[fallthrough]];
+    case D3DDECLTYPE_SHORT2:
+        out[0] = static_cast<float>(readShort(p));
+        out[1] = static_cast<float>(readShort(p + 2));
+        break;
+    default:
+        break;
+    }
+}
+
+void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride, int count,
+                 VertexRegisters& r) {
+    for (int i = 0; i < fetch.inputCount; ++i) {
+        const VertexFetch::Input& input = fetch.inputs[i];
+        float(*rows)[VERTEX_BATCH] = r.reg[input.reg];
+        for (int k = 0; k < count; ++k) {
+            float value[4];
+            if (input.present) {
+                readElement(input.type, data + static_cast<std::size_t>(k) * stride + input.offset,
+                            value);
+            } else {
+                readElement(D3DDECLTYPE_UNUSED, nullptr, value);
+            }
+            rows[0][k] = value[0];
+            rows[1][k] = value[1];
+            rows[2][k] = value[2];
+            rows[3][k] = value[3];
+        }
+    }
+}
+
+// ---- Arithmetic, shared by both paths so that their floats agree
+
+// Scalar instructions read the first component their swizzle selects.
+float reciprocal(float x) {
+    if (x == 1.0f) {
+        return 1.0f;
+    }
+    if (x == 0.0f) {
+        return std::numeric_limits<float>::infinity();
+    }
+    return 1.0f / x;
+}
+
+float reciprocalSquareRoot(float x) {
+    const float f = std::fabs(x);
+    if (f == 1.0f) {
+        return 1.0f;
+    }
+    if (f == 0.0f) {
+        return std::numeric_limits<float>::infinity();
+    }
+    return 1.0f / std::sqrt(f);
+}
+
+template <Opcode OP>
+inline float componentwise(float a, float b, float c) {
+    if constexpr (OP == Opcode::Mov) {
+        return a;
+    } else if constexpr (OP == Opcode::Add) {
+        return a + b;
+    } else if constexpr (OP == Opcode::Sub) {
+        return a - b;
+    } else if constexpr (OP == Opcode::Mul) {
+        return a * b;
+    } else if constexpr (OP == Opcode::Mad) {
+        return a * b + c;
+    } else if constexpr (OP == Opcode::Min) {
+        return a < b ? a : b;
+    } else {
+        static_assert(OP == Opcode::Max);
+        return a >= b ? a : b;
+    }
+}
+
+float componentwise(Opcode op, float a, float b, float c) {
+    switch (op) {
+    case Opcode::Mov:
+        return componentwise<Opcode::Mov>(a, b, c);
+    case Opcode::Add:
+        return componentwise<Opcode::Add>(a, b, c);
+    case Opcode::Sub:
+        return componentwise<Opcode::Sub>(a, b, c);
+    case Opcode::Mul:
+        return componentwise<Opcode::Mul>(a, b, c);
+    case Opcode::Mad:
+        return componentwise<Opcode::Mad>(a, b, c);
+    case Opcode::Min:
+        return componentwise<Opcode::Min>(a, b, c);
+    default:
+        return componentwise<Opcode::Max>(a, b, c);
+    }
+}
+
+bool isComponentwise(Opcode op) {
+    return op != Opcode::Rcp && op != Opcode::Rsq && op != Opcode::Dp3 && op != Opcode::Dp4;
+}
+
+// ---- Compiled operations
+
+// A source's value for result component ch: a row of the batch, or one constant for all.
+template <bool CONSTANT>
+struct Source {
+    const float* row = nullptr;
+    float value = 0.0f;
+    float sign = 1.0f;
+
+    Source(const VertexOperand& s, int ch, const VertexRun& run) : sign(s.sign) {
+        if constexpr (CONSTANT) {
+            const float(*file)[4] = s.defined ? run.defined : run.constants;
+            value = file[s.reg][s.swizzle[ch]] * s.sign;
+        } else {
+            row = run.registers->reg[s.reg][s.swizzle[ch]];
+        }
+    }
+    float operator[](int k) const {
+        if constexpr (CONSTANT) {
+            return value;
+        } else {
+            return row[k] * sign;
+        }
+    }
+};
+
+template <Opcode OP, bool C0, bool C1, bool C2>
+void componentwiseOp(const VertexOp& op, const VertexRun& run) {
+    float scratch[4][VERTEX_BATCH];
+    float(*dst)[VERTEX_BATCH] = run.registers->reg[op.dst];
+    const int n = run.count;
+    for (int ch = 0; ch < 4; ++ch) {
+        if (!(op.mask & (1 << ch))) {
+            continue;
+        }
+        const Source<C0> a(op.src[0], ch, run);
+        const Source<C1> b(op.src[1], ch, run);
+        const Source<C2> c(op.src[2], ch, run);
+        float* out = op.viaScratch ? scratch[ch] : dst[ch];
+        for (int k = 0; k < n; ++k) {
+            out[k] = componentwise<OP>(a[k], b[k], c[k]);
+        }
+    }
+    if (op.viaScratch) {
+        for (int ch = 0; ch < 4; ++ch) {
+            if (op.mask & (1 << ch)) {
+                std::memcpy(dst[ch], scratch[ch], sizeof(float) * static_cast<std::size_t>(n));
+            }
+        }
+    }
+}
+
+// Instructions whose one result is written to every component of the mask.
+template <Opcode OP, bool C0, bool C1>
+void replicatedOp(const VertexOp& op, const VertexRun& run) {
+    float result[VERTEX_BATCH];
+    const int n = run.count;
+    if constexpr (OP == Opcode::Rcp || OP == Opcode::Rsq) {
+        const Source<C0> a(op.src[0], 0, run);
+        for (int k = 0; k < n; ++k) {
+            result[k] = OP == Opcode::Rcp ? reciprocal(a[k]) : reciprocalSquareRoot(a[k]);
+        }
+    } else {
+        const Source<C0> a0(op.src[0], 0, run), a1(op.src[0], 1, run), a2(op.src[0], 2, run);
+        const Source<C1> b0(op.src[1], 0, run), b1(op.src[1], 1, run), b2(op.src[1], 2, run);
+        for (int k = 0; k < n; ++k) {
+            result[k] = a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k];
+        }
+        if constexpr (OP == Opcode::Dp4) {
+            const Source<C0> a3(op.src[0], 3, run);
+            const Source<C1> b3(op.src[1], 3, run);
+            for (int k = 0; k < n; ++k) {
+                result[k] = result[k] + a3[k] * b3[k];
+            }
+        }
+    }
+    float(*dst)[VERTEX_BATCH] = run.registers->reg[op.dst];
+    for (int ch = 0; ch < 4; ++ch) {
+        if (op.mask & (1 << ch)) {
+            std::memcpy(dst[ch], result, sizeof(float) * static_cast<std::size_t>(n));
+        }
+    }
+}
+
+template <Opcode OP>
+VertexOp::Run chooseComponentwise(bool c0, bool c1, bool c2) {
+    // A vertex instruction reads at most one constant register (possibly twice).
+    static constexpr VertexOp::Run TABLE[8] = {
+        componentwiseOp<OP, false, false, false>, componentwiseOp<OP, true, false, false>,
+        componentwiseOp<OP, false, true, false>,  componentwiseOp<OP, true, true, false>,
+        componentwiseOp<OP, false, false, true>,  componentwiseOp<OP, true, false, true>,
+        componentwiseOp<OP, false, true, true>,   componentwiseOp<OP, true, true, true>};
+    return TABLE[(c0 ? 1 : 0) | (c1 ? 2 : 0) | (c2 ? 4 : 0)];
+}
+
+template <Opcode OP>
+VertexOp::Run chooseReplicated(bool c0, bool c1) {
+    static constexpr VertexOp::Run TABLE[4] = {
+        replicatedOp<OP, false, false>, replicatedOp<OP, true, false>,
+        replicatedOp<OP, false, true>, replicatedOp<OP, true, true>};
+    return TABLE[(c0 ? 1 : 0) | (c1 ? 2 : 0)];
+}
+
+VertexOp::Run chooseRun(Opcode op, bool c0, bool c1, bool c2) {
+    switch (op) {
+    case Opcode::Mov:
+        return chooseComponentwise<Opcode::Mov>(c0, c1, c2);
+    case Opcode::Add:
+        return chooseComponentwise<Opcode::Add>(c0, c1, c2);
+    case Opcode::Sub:
+        return chooseComponentwise<Opcode::Sub>(c0, c1, c2);
+    case Opcode::Mul:
+        return chooseComponentwise<Opcode::Mul>(c0, c1, c2);
+    case Opcode::Mad:
+        return chooseComponentwise<Opcode::Mad>(c0, c1, c2);
+    case Opcode::Min:
+        return chooseComponentwise<Opcode::Min>(c0, c1, c2);
+    case Opcode::Max:
+        return chooseComponentwise<Opcode::Max>(c0, c1, c2);
+    case Opcode::Rcp:
+        return chooseReplicated<Opcode::Rcp>(c0, c1);
+    case Opcode::Rsq:
+        return chooseReplicated<Opcode::Rsq>(c0, c1);
+    case Opcode::Dp3:
+        return chooseReplicated<Opcode::Dp3>(c0, c1);
+    default:
+        return chooseReplicated<Opcode::Dp4>(c0, c1);
+    }
+}
+
+std::uint8_t registerOf(RegisterFile file, std::uint8_t index) {
+    switch (file) {
+    case RegisterFile::Temp:
+        return static_cast<std::uint8_t>(VREG_TEMP + index);
+    case RegisterFile::Input:
+        return static_cast<std::uint8_t>(VREG_INPUT + index);
+    case RegisterFile::RasterOut:
+        return static_cast<std::uint8_t>(VREG_POSITION + index); // oPos, oFog, oPts
+    case RegisterFile::AttributeOut:
+        return static_cast<std::uint8_t>(VREG_COLOR0 + index);
+    default:
+        return static_cast<std::uint8_t>(VREG_TEXCOORD0 + index);
+    }
+}
+
+// The program's definition of constant c[index], or -1: the last definition wins.
+int definitionOf(const shader::ShaderProgram& program, int index) {
+    int found = -1;
+    for (std::size_t i = 0; i < program.constants.size(); ++i) {
+        if (program.constants[i].index == index) {
+            found = static_cast<int>(i);
+        }
+    }
+    return found;
+}
+
+// ---- Outputs
+
+void writeOutputs(const VertexProgram& program, const VertexShaderSetup& setup,
+                  const VertexRegisters& r, int count, VertexOutput* out) {
+    static constexpr float DEFAULT[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    auto component = [&](int reg, int ch, int k) {
+        return (program.outputWritten[reg - VREG_POSITION] & (1 << ch)) ? r.reg[reg][ch][k]
+                                                                        : DEFAULT[ch];
+    };
+    for (int k = 0; k < count; ++k) {
+        VertexOutput& o = out[k];
+        for (int ch = 0; ch < 4; ++ch) {
+            o.position[ch] = component(VREG_POSITION, ch, k);
+            // Colours leave the vertex stage clamped.
+            o.diffuse[ch] = saturate(component(VREG_COLOR0, ch, k));
+            o.specular[ch] = saturate(component(VREG_COLOR1, ch, k));
+        }
+        for (int stage = 0; stage < MAX_STAGES; ++stage) {
+            const int reg = VREG_TEXCOORD0 + setup.stageSet[stage];
+            o.texcoord[stage][0] = component(reg, 0, k);
+            o.texcoord[stage][1] = component(reg, 1, k);
+        }
+    }
+}
+
+} // namespace
+
+VertexProgram compileVertexProgram(const shader::ShaderProgram& program) {
+    VertexProgram compiled;
+    compiled.inputs = program.inputs;
+    for (const shader::ConstantDefinition& d : program.constants) {
+        compiled.defined.push_back({d.value[0], d.value[1], d.value[2], d.value[3]});
+    }
+    for (const shader::Instruction& in : program.instructions) {
+        VertexOp op;
+        op.opcode = in.opcode;
+        op.sourceCount = in.sourceCount;
+        op.dst = registerOf(in.destination.file, in.destination.index);
+        op.mask = in.destination.mask;
+        // Sources the instruction does not have read constant c0, unused.
+        bool constant[3] = {true, true, true};
+        for (VertexOperand& o : op.src) {
+            o = VertexOperand{0, true, false, {0, 1, 2, 3}, 1.0f};
+        }
+        for (int i = 0; i < in.sourceCount; ++i) {
+            const shader::Source& s = in.sources[i];
+            VertexOperand& o = op.src[i];
+            o.constant = s.file == RegisterFile::Const;
+            constant[i] = o.constant;
+            o.defined = false;
+            o.reg = s.index;
+            if (o.constant) {
+                const int definition = definitionOf(program, s.index);
+                if (definition >= 0) {
+                    o.defined = true;
+                    o.reg = static_cast<std::uint8_t>(definition);
+                }
+            } else {
+                o.reg = registerOf(s.file, s.index);
+            }
+            std::memcpy(o.swizzle, s.swizzle, sizeof o.swizzle);
+            o.sign = s.negate ? -1.0f : 1.0f;
+        }
+        // Component by component, a source that is also the destination must not see the
+        // components this instruction has already written.
+        if (isComponentwise(in.opcode)) {
+            for (int i = 0; i < in.sourceCount && !op.viaScratch; ++i) {
+                const VertexOperand& o = op.src[i];
+                if (o.constant || o.reg != op.dst) {
+                    continue;
+                }
+                for (int written = 0; written < 4; ++written) {
+                    for (int later = written + 1; later < 4; ++later) {
+                        if ((op.mask & (1 << written)) && (op.mask & (1 << later)) &&
+                            o.swizzle[later] == written) {
+                            op.viaScratch = true;
+                        }
+                    }
+                }
+            }
+        }
+        op.run = chooseRun(in.opcode, constant[0], constant[1], constant[2]);
+        if (op.dst >= VREG_POSITION) {
+            compiled.outputWritten[op.dst - VREG_POSITION] |= op.mask;
+        }
+        compiled.ops.push_back(op);
+    }
+    return compiled;
+}
+
+int elementSize(std::uint8_t type) {
+    switch (type) {
+    case D3DDECLTYPE_FLOAT1:
+    case D3DDECLTYPE_D3DCOLOR:
+    case D3DDECLTYPE_UBYTE4:
+    case D3DDECLTYPE_UBYTE4N:
+    case D3DDECLTYPE_SHORT2:
+        return 4;
+    case D3DDECLTYPE_FLOAT2:
+    case D3DDECLTYPE_SHORT4:
+        return 8;
+    case D3DDECLTYPE_FLOAT3:
+        return 12;
+    case D3DDECLTYPE_FLOAT4:
+        return 16;
+    default:
+        return 0;
+    }
+}
+
+std::vector<VertexElement> elementsOfFvf(const VertexLayout& layout) {
+    std::vector<VertexElement> elements;
+    if (layout.preTransformed) {
+        elements.push_back({0, D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITIONT, 0});
+    } else {
+        elements.push_back({0, D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0});
+    }
+    if (layout.normal >= 0) {
+        elements.push_back({static_cast<std::uint16_t>(layout.normal), D3DDECLTYPE_FLOAT3,
+                            D3DDECLUSAGE_NORMAL, 0});
+    }
+    if (layout.diffuse >= 0) {
+        elements.push_back({static_cast<std::uint16_t>(layout.diffuse), D3DDECLTYPE_D3DCOLOR,
+                            D3DDECLUSAGE_COLOR, 0});
+    }
+    if (layout.specular >= 0) {
+        elements.push_back({static_cast<std::uint16_t>(layout.specular), D3DDECLTYPE_D3DCOLOR,
+                            D3DDECLUSAGE_COLOR, 1});
+    }
+    for (int i = 0; i < layout.texcoordCount; ++i) {
+        const auto type =
+            static_cast<std::uint8_t>(D3DDECLTYPE_FLOAT1 + layout.texcoordSize[i] - 1);
+        elements.push_back({static_cast<std::uint16_t>(layout.texcoord[i]), type,
+                            D3DDECLUSAGE_TEXCOORD, static_cast<std::uint8_t>(i)});
+    }
+    return elements;
+}
+
+VertexFetch bindVertexInputs(const VertexProgram& program,
+                             const std::vector<VertexElement>& elements) {
+    VertexFetch fetch;
+    for (const shader::InputDeclaration& input : program.inputs) {
+        VertexFetch::Input& bound = fetch.inputs[fetch.inputCount++];
+        bound.reg = static_cast<std::uint8_t>(VREG_INPUT + input.index);
+        bound.present = false;
+        bound.type = D3DDECLTYPE_UNUSED;
+        bound.offset = 0;
+        for (const VertexElement& e : elements) {
+            if (e.usage == input.usage && e.usageIndex == input.usageIndex) {
+                bound.present = true;
+                bound.type = e.type;
+                bound.offset = e.offset;
+                break;
+            }
+        }
+    }
+    return fetch;
+}
+
+void runVertexProgram(const VertexShaderSetup& setup, const std::uint8_t* data, UINT stride,
+                      UINT count, VertexRegisters& registers, VertexOutput* out) {
+    const VertexProgram& program = *setup.program;
+    const float(*defined)[4] = program.defined.empty()
+                                   ? nullptr
+                                   : reinterpret_cast<const float(*)[4]>(program.defined.data());
+    for (UINT first = 0; first < count; first += VERTEX_BATCH) {
+        const int n = static_cast<int>(std::min<UINT>(VERTEX_BATCH, count - first));
+        fetchInputs(setup.fetch, data + static_cast<std::size_t>(first) * stride, stride, n,
+                    registers);
+        const VertexRun run{&registers, n, setup.constants, defined};
+        for (const VertexOp& op : program.ops) {
+            op.run(op, run);
+        }
+        writeOutputs(program, setup, registers, n, out + first);
+    }
+}
+
+void runVertexProgramReference(const shader::ShaderProgram& program, const VertexShaderSetup& setup,
+                               const std::uint8_t* data, UINT stride, UINT count,
+                               VertexOutput* out) {
+    for (UINT v = 0; v < count; ++v) {
+        const std::uint8_t* vertex = data + static_cast<std::size_t>(v) * stride;
+        float temp[shader::VERTEX_TEMPS][4] = {};
+        float input[shader::VERTEX_INPUTS][4] = {};
+        // oPos, oFog, oPts, oD0, oD1, oT0..oT7, all (0, 0, 0, 1) until written.
+        float output[VREG_COUNT - VREG_POSITION][4];
+        for (auto& o : output) {
+            o[0] = o[1] = o[2] = 0.0f;
+            o[3] = 1.0f;
+        }
+        for (int i = 0; i < setup.fetch.inputCount; ++i) {
+            const VertexFetch::Input& in = setup.fetch.inputs[i];
+            readElement(in.present ? in.type : std::uint8_t{D3DDECLTYPE_UNUSED},
+                        in.present ? vertex + in.offset : nullptr, input[in.reg - VREG_INPUT]);
+        }
+        for (const shader::Instruction& in : program.instructions) {
+            float src[3][4];
+            for (int i = 0; i < in.sourceCount; ++i) {
+                const shader::Source& s = in.sources[i];
+                const float* reg = nullptr;
+                switch (s.file) {
+                case RegisterFile::Temp:
+                    reg = temp[s.index];
+                    break;
+                case RegisterFile::Input:
+                    reg = input[s.index];
+                    break;
+                default: {
+                    const int definition = definitionOf(program, s.index);
+                    reg = definition >= 0 ? program.constants[definition].value
+                                          : setup.constants[s.index];
+                    break;
+                }
+                }
+                for (int ch = 0; ch < 4; ++ch) {
+                    src[i][ch] = reg[s.swizzle[ch]] * (s.negate ? -1.0f : 1.0f);
+                }
+            }
+            float result[4];
+            switch (in.opcode) {
+            case Opcode::Rcp:
+                result[0] = reciprocal(src[0][0]);
+                break;
+            case Opcode::Rsq:
+                result[0] = reciprocalSquareRoot(src[0][0]);
+                break;
+            case Opcode::Dp3:
+            case Opcode::Dp4:
+                result[0] = src[0][0] * src[1][0] + src[0][1] * src[1][1] + src[0][2] * src[1][2];
+                if (in.opcode == Opcode::Dp4) {
+                    result[0] = result[0] + src[0][3] * src[1][3];
+                }
+                break;
+            default:
+                for (int ch = 0; ch < 4; ++ch) {
+                    result[ch] =
+                        componentwise(in.opcode, src[0][ch], in.sourceCount > 1 ? src[1][ch] : 0.0f,
+                                      in.sourceCount > 2 ? src[2][ch] : 0.0f);
+                }
+                break;
+            }
+            if (!isComponentwise(in.opcode)) {
+                result[1] = result[2] = result[3] = result[0];
+            }
+            const shader::Destination& d = in.destination;
+            float* dst = d.file == RegisterFile::Temp
+                             ? temp[d.index]
+                             : output[registerOf(d.file, d.index) - VREG_POSITION];
+            for (int ch = 0; ch < 4; ++ch) {
+                if (d.mask & (1 << ch)) {
+                    dst[ch] = result[ch];
+                }
+            }
+        }
+        VertexOutput& o = out[v];
+        for (int ch = 0; ch < 4; ++ch) {
+            o.position[ch] = output[0][ch];
+            o.diffuse[ch] = saturate(output[VREG_COLOR0 - VREG_POSITION][ch]);
+            o.specular[ch] = saturate(output[VREG_COLOR1 - VREG_POSITION][ch]);
+        }
+        for (int stage = 0; stage < MAX_STAGES; ++stage) {
+            const float* t = output[VREG_TEXCOORD0 - VREG_POSITION + setup.stageSet[stage]];
+            o.texcoord[stage][0] = t[0];
+            o.texcoord[stage][1] = t[1];
+        }
+    }
+}
+
+} // namespace tessivane::platform::soft

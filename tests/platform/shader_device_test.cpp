@@ -1,0 +1,578 @@
+// Shader programs and vertex declarations on the reference device: creation and refusal,
+// the compiled forms against the one-at-a-time readings, and what the show relies on.
+#include "device_test_support.h"
+#include "platform/soft/pixel_wide.h"
+#include "platform/soft/vertex_program.h"
+#include "platform/surface_memory.h"
+#include "shaders/shader_assembler.h"
+#include "shaders/show_shaders.h"
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <set>
+
+namespace tessivane::platform::testing {
+namespace {
+
+using namespace tessivane::shaders;
+using namespace tessivane::shaders::registers;
+
+constexpr D3DVERTEXELEMENT9 QUAD_ELEMENTS[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    D3DDECL_END()};
+
+// The clip-space quad covering the whole target, u and v 0..1 across it.
+constexpr QuadVertex FULL_QUAD[4] = {
+    {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}, {-1, -1, 0, 0, 1}, {1, -1, 0, 1, 1}};
+
+template <std::size_t N>
+std::vector<DWORD> words(const std::array<Word, N>& stream) {
+    return std::vector<DWORD>(stream.begin(), stream.end());
+}
+
+class Shaders : public DeviceTest {
+protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        create(2);
+    }
+    void TearDown() override {
+        for (IUnknown* object : owned) {
+            object->Release();
+        }
+        owned.clear();
+        soft::enableWideOperations(true);
+        DeviceTest::TearDown();
+    }
+    template <class T>
+    T* own(T* object) {
+        if (object != nullptr) {
+            owned.push_back(object);
+        }
+        return object;
+    }
+    IDirect3DVertexShader9* vertexShader(const std::vector<DWORD>& tokens) {
+        IDirect3DVertexShader9* shader = nullptr;
+        EXPECT_EQ(device->CreateVertexShader(tokens.data(), &shader), D3D_OK)
+            << lastPlatformError();
+        return own(shader);
+    }
+    IDirect3DPixelShader9* pixelShader(const std::vector<DWORD>& tokens) {
+        IDirect3DPixelShader9* shader = nullptr;
+        EXPECT_EQ(device->CreatePixelShader(tokens.data(), &shader), D3D_OK) << lastPlatformError();
+        return own(shader);
+    }
+    IDirect3DVertexDeclaration9* declaration(const D3DVERTEXELEMENT9* elements) {
+        IDirect3DVertexDeclaration9* declaration = nullptr;
+        EXPECT_EQ(device->CreateVertexDeclaration(elements, &declaration), D3D_OK);
+        return own(declaration);
+    }
+    IDirect3DTexture9* ownTexture(UINT width, UINT height, const std::vector<std::uint32_t>& t) {
+        return own(texture(width, height, D3DFMT_X8R8G8B8, t));
+    }
+    // The full-screen quad through the copying vertex shader and the given pixel shader.
+    void drawFullQuad(IDirect3DPixelShader9* pixel) {
+        if (copy == nullptr) {
+            copy = vertexShader(words(QUAD_COPY));
+            quad = declaration(QUAD_ELEMENTS);
+        }
+        device->SetVertexDeclaration(quad);
+        device->SetVertexShader(copy);
+        device->SetPixelShader(pixel);
+        EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, FULL_QUAD, sizeof(QuadVertex)),
+                  D3D_OK);
+    }
+
+    static constexpr auto QUAD_COPY =
+        assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0), mov(oT0, v1),
+                 mov(oT1, v1), mov(oT2, v1), mov(oT3, v1));
+
+    std::vector<IUnknown*> owned;
+    IDirect3DVertexShader9* copy = nullptr;
+    IDirect3DVertexDeclaration9* quad = nullptr;
+};
+
+TEST_F(Shaders, ShowProgramsAreCreatedOnceAndGiveTheirStreamsBack) {
+    for (int i = 0; i < 3; ++i) {
+        const auto stream = metaballPixelShader(i);
+        IDirect3DPixelShader9* shader = pixelShader({stream.begin(), stream.end()});
+        ASSERT_NE(shader, nullptr);
+        UINT size = 0;
+        ASSERT_EQ(shader->GetFunction(nullptr, &size), D3D_OK);
+        ASSERT_EQ(size, stream.size() * 4);
+        std::vector<DWORD> back(stream.size());
+        ASSERT_EQ(shader->GetFunction(back.data(), &size), D3D_OK);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), stream.begin()));
+    }
+    const auto tube = tubeVertexShader();
+    IDirect3DVertexShader9* shader = vertexShader({tube.begin(), tube.end()});
+    IDirect3DDevice9* owner = nullptr;
+    ASSERT_EQ(shader->GetDevice(&owner), D3D_OK);
+    EXPECT_EQ(owner, device);
+    owner->Release();
+    // Bound, a shader keeps a reference; the device lends one out.
+    device->SetVertexShader(shader);
+    IDirect3DVertexShader9* bound = nullptr;
+    ASSERT_EQ(device->GetVertexShader(&bound), D3D_OK);
+    EXPECT_EQ(bound, shader);
+    bound->Release();
+    device->SetVertexShader(nullptr);
+    ASSERT_EQ(device->GetVertexShader(&bound), D3D_OK);
+    EXPECT_EQ(bound, nullptr);
+}
+
+TEST_F(Shaders, MalformedStreamsAreRefusedAndSayWhy) {
+    auto stream = words(assemble(VS_1_1, dcl_position(v0), mov(oPos, v0)));
+    stream[4] = 0x00000013; // an instruction the version does not have
+    IDirect3DVertexShader9* vertex = nullptr;
+    EXPECT_EQ(device->CreateVertexShader(stream.data(), &vertex), E_FAIL);
+    EXPECT_EQ(vertex, nullptr);
+    EXPECT_NE(std::string(lastPlatformError()).find("vertex shader refused"), std::string::npos);
+    const auto vertexStream = words(assemble(VS_1_1, dcl_position(v0), mov(oPos, v0)));
+    IDirect3DPixelShader9* pixel = nullptr;
+    EXPECT_EQ(device->CreatePixelShader(vertexStream.data(), &pixel), E_FAIL);
+    EXPECT_EQ(pixel, nullptr);
+    EXPECT_EQ(device->CreatePixelShader(nullptr, &pixel), D3DERR_INVALIDCALL);
+}
+
+TEST_F(Shaders, DeclarationsAndVertexFormatsReplaceEachOther) {
+    IDirect3DVertexDeclaration9* quadDeclaration = declaration(QUAD_ELEMENTS);
+    UINT count = 0;
+    ASSERT_EQ(quadDeclaration->GetDeclaration(nullptr, &count), D3D_OK);
+    ASSERT_EQ(count, 3u);
+    D3DVERTEXELEMENT9 back[3];
+    ASSERT_EQ(quadDeclaration->GetDeclaration(back, &count), D3D_OK);
+    EXPECT_EQ(back[1].Offset, 12);
+    EXPECT_EQ(back[2].Stream, 0xFF);
+
+    device->SetFVF(QUAD_FVF);
+    device->SetVertexDeclaration(quadDeclaration);
+    DWORD fvf = 1;
+    device->GetFVF(&fvf);
+    EXPECT_EQ(fvf, 0u);
+    device->SetFVF(QUAD_FVF);
+    IDirect3DVertexDeclaration9* bound = quadDeclaration;
+    ASSERT_EQ(device->GetVertexDeclaration(&bound), D3D_OK);
+    EXPECT_EQ(bound, nullptr);
+
+    auto refused = [&](std::vector<D3DVERTEXELEMENT9> elements, const char* why) {
+        SCOPED_TRACE(why);
+        elements.push_back(D3DDECL_END());
+        IDirect3DVertexDeclaration9* d = nullptr;
+        EXPECT_EQ(device->CreateVertexDeclaration(elements.data(), &d), D3DERR_INVALIDCALL);
+        EXPECT_EQ(d, nullptr);
+    };
+    refused({{1, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0}}, "a second stream");
+    refused({{0, 2, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0}}, "an unaligned offset");
+    refused({{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+             {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0}},
+            "one usage twice");
+    refused({{0, 0, D3DDECLTYPE_DEC3N, 0, D3DDECLUSAGE_POSITION, 0}}, "a type not read");
+    refused({{0, 0, D3DDECLTYPE_FLOAT3, 0, 14, 0}}, "an unknown usage");
+    std::vector<D3DVERTEXELEMENT9> endless(70, {0, 0, D3DDECLTYPE_FLOAT1, 0, 0, 0});
+    for (std::size_t i = 0; i < endless.size(); ++i) {
+        endless[i].UsageIndex = static_cast<BYTE>(i % 16);
+        endless[i].Usage = static_cast<BYTE>(i / 16);
+    }
+    IDirect3DVertexDeclaration9* d = nullptr;
+    EXPECT_EQ(device->CreateVertexDeclaration(endless.data(), &d), D3DERR_INVALIDCALL);
+}
+
+TEST_F(Shaders, ConstantRegistersHaveTheirVersionsRanges) {
+    const float four[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    float back[8] = {};
+    EXPECT_EQ(device->SetVertexShaderConstantF(254, four, 2), D3D_OK);
+    EXPECT_EQ(device->GetVertexShaderConstantF(254, back, 2), D3D_OK);
+    EXPECT_EQ(back[7], 8.0f);
+    EXPECT_EQ(device->SetVertexShaderConstantF(255, four, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetVertexShaderConstantF(0xFFFFFFFF, four, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetPixelShaderConstantF(6, four, 2), D3D_OK);
+    EXPECT_EQ(device->SetPixelShaderConstantF(7, four, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->GetPixelShaderConstantF(0, back, 1), D3D_OK);
+    EXPECT_EQ(back[0], 0.0f); // registers start at zero
+}
+
+// ---- Vertex programs
+
+// Runs a vertex program both ways over vertices of (position, texcoord) and returns the
+// compiled outputs, having checked they are the reference outputs bit for bit.
+std::vector<soft::VertexOutput> runBothWays(const std::vector<DWORD>& tokens,
+                                            const std::vector<QuadVertex>& vertices,
+                                            const float (*constants)[4]) {
+    shader::ShaderProgram decoded;
+    std::string error;
+    EXPECT_TRUE(shader::decodeShader(tokens, shader::ShaderStage::Vertex, decoded, error)) << error;
+    const soft::VertexProgram program = soft::compileVertexProgram(decoded);
+    soft::VertexShaderSetup setup;
+    setup.program = &program;
+    setup.fetch = soft::bindVertexInputs(
+        program, {{0, D3DDECLTYPE_FLOAT3, 0, 0}, {12, D3DDECLTYPE_FLOAT2, 5, 0}});
+    setup.constants = constants;
+    for (int s = 0; s < soft::MAX_STAGES; ++s) {
+        setup.stageSet[s] = s;
+    }
+    const auto count = static_cast<UINT>(vertices.size());
+    std::vector<soft::VertexOutput> compiled(count), reference(count);
+    auto registers = std::make_unique<soft::VertexRegisters>();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(vertices.data());
+    soft::runVertexProgram(setup, data, sizeof(QuadVertex), count, *registers, compiled.data());
+    soft::runVertexProgramReference(decoded, setup, data, sizeof(QuadVertex), count,
+                                    reference.data());
+    // The same floats bit for bit, but for which NaN: the one an operation passes on when
+    // both operands are NaN depends on their order, and every NaN is treated alike later.
+    const auto* a = reinterpret_cast<const float*>(compiled.data());
+    const auto* b = reinterpret_cast<const float*>(reference.data());
+    int differ = 0;
+    for (std::size_t i = 0; i < count * sizeof(soft::VertexOutput) / sizeof(float); ++i) {
+        const bool same = std::isnan(a[i]) ? std::isnan(b[i])
+                                           : std::bit_cast<std::uint32_t>(a[i]) ==
+                                                 std::bit_cast<std::uint32_t>(b[i]);
+        if (!same && ++differ < 5) {
+            ADD_FAILURE() << "float " << i << ": " << a[i] << " against " << b[i];
+        }
+    }
+    return compiled;
+}
+
+TEST(VertexPrograms, CompiledBatchesMatchTheOneAtATimeReading) {
+    const Register oD0{ATTROUT, 0};
+    const Register r4{TEMP, 4}, r5{TEMP, 5};
+    constexpr Word MIN = 10, MAX = 11;
+    // Every instruction, with masks, swizzles, negation, a definition and components read
+    // after the same instruction wrote them.
+    const auto stream = words(assemble(
+        VS_1_1, dcl_position(v0), dcl_texcoord(v1), def(c5, 0.5f, -2.0f, 0.0f, 1.0f), mov(oPos, v0),
+        mov(r0, v0.swizzled(Y, Z, W, X)), add(r0.xy, r0, -c1), mul(r1, v1.swizzled(X, Y, X, Y), c5),
+        mad(r2, r1, c2.x, -r0), sub(r3, r2, v0.z), binary(MIN, r4, r3, r1), binary(MAX, r5, r3, r1),
+        rcp(r0.w, r1.y), rsq(r1.z, r2.x), dp3(r2.y, r0, r4), dp4(r2.w, r5, c3),
+        mov(r0, r0.swizzled(W, Z, Y, X)), mov(oT0, r0), mov(oT1.xy, r2.swizzled(Y, W, X, X)),
+        mov(oD0, r4), add(oT2, r5, r1), mov(oT3.x, r1.z)));
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    constants[1][0] = 0.25f;
+    constants[1][1] = -3.0f;
+    constants[2][0] = 1.5f;
+    constants[3][0] = 2.0f;
+    constants[3][3] = -1.0f;
+    constants[5][0] = 99.0f; // the program's own definition wins
+    std::vector<QuadVertex> vertices;
+    const float odd[] = {0.0f,
+                         -0.0f,
+                         1.0f,
+                         -1.0f,
+                         4.0f,
+                         -0.3f,
+                         std::numeric_limits<float>::infinity(),
+                         std::numeric_limits<float>::quiet_NaN(),
+                         1e30f};
+    for (int i = 0; i < 70; ++i) { // more than two batches
+        const float a = odd[i % 9], b = odd[(i / 9) % 9];
+        vertices.push_back({a, b, 0.5f * i, b - a, a * 0.5f});
+    }
+    const auto out = runBothWays(stream, vertices, constants);
+    // Vertex 0 is all zeros: rcp and rsq of zero are infinite.
+    EXPECT_EQ(out[0].texcoord[0][0], std::numeric_limits<float>::infinity()); // r0.w → x
+    // Vertex 2: texture coordinates (-1, 0.5), so r1.y = 0.5 · -2 and r0.w = 1 / r1.y.
+    EXPECT_EQ(out[2].texcoord[0][0], -1.0f);
+}
+
+TEST(VertexPrograms, UnwrittenOutputsReadZeroZeroZeroOne) {
+    const auto stream = words(
+        assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos.x, v0), mov(oT0.x, v1)));
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    const auto out = runBothWays(stream, {{3, 4, 5, 0.25f, 0.75f}}, constants);
+    EXPECT_EQ(out[0].position[0], 3.0f);
+    EXPECT_EQ(out[0].position[1], 0.0f);
+    EXPECT_EQ(out[0].position[3], 1.0f);
+    EXPECT_EQ(out[0].texcoord[0][0], 0.25f);
+    EXPECT_EQ(out[0].texcoord[0][1], 0.0f); // v is never written
+    EXPECT_EQ(out[0].texcoord[1][0], 0.0f);
+    EXPECT_EQ(out[0].diffuse[3], 1.0f);
+}
+
+TEST(VertexPrograms, ShowProgramsMatchTheirReading) {
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    constants[0][1] = 16.0f / 256; // the streak taps' distances and direction
+    constants[0][2] = 32.0f / 256;
+    constants[0][3] = 48.0f / 256;
+    constants[1][0] = -1.0f;
+    constants[1][1] = 1.0f;
+    const std::vector<QuadVertex> quad(std::begin(FULL_QUAD), std::end(FULL_QUAD));
+    const auto taps = metaballVertexShader(1);
+    const auto out = runBothWays({taps.begin(), taps.end()}, quad, constants);
+    // Vertex 1 (u = 1, v = 0): tap 3 lies 48 texels left and down.
+    EXPECT_EQ(out[1].texcoord[3][0], 1.0f - 48.0f / 256);
+    EXPECT_EQ(out[1].texcoord[3][1], 48.0f / 256);
+    EXPECT_EQ(out[1].position[3], 1.0f);
+    const auto four = metaballVertexShader(2);
+    const auto copies = runBothWays({four.begin(), four.end()}, quad, constants);
+    EXPECT_EQ(copies[3].texcoord[2][0], 1.0f);
+}
+
+// ---- Pixel programs
+
+TEST_F(Shaders, BrightPassKeepsItsSumUnclampedUntilTheEnd) {
+    // Four texels: black, mid grey, 242 (where clamping t0 + 0.1 at 1 would show) and white.
+    IDirect3DTexture9* scene = ownTexture(4, 1, {0xFF000000, 0xFF808080, 0xFFF2F2F2, 0xFFFFFFFF});
+    device->SetTexture(0, scene);
+    const auto bright = metaballPixelShader(0);
+    const std::vector<DWORD> tokens(bright.begin(), bright.end());
+    device->SetPixelShader(pixelShader(tokens));
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->BeginScene();
+    drawScreenQuad(-0.5f, -0.5f, 3.5f, 0.5f); // one texel per pixel, point sampled
+    device->EndScene();
+    EXPECT_EQ(pixel(0, 0), 0xFF000000u);
+    const float grey = 128.0f / 255.0f;
+    const auto expectedGrey = static_cast<std::uint32_t>(grey * (grey + 0.1f) * 255.0f + 0.5f);
+    EXPECT_EQ(pixel(1, 0) & 0xFF, expectedGrey); // 0.5 · 0.6 = 0.30 → 77
+    EXPECT_EQ(pixel(2, 0) & 0xFF, 254u);         // 0.949 · 1.049, not 0.949 · 1
+    EXPECT_EQ(pixel(3, 0), 0xFFFFFFFFu);         // 1.1 clamps to 1 only when written
+}
+
+TEST_F(Shaders, WeightedTapsAddFourSamplesAndConstantsStayWithinOne) {
+    IDirect3DTexture9* grey = ownTexture(2, 2, std::vector<std::uint32_t>(4, 0xFF646464));
+    for (DWORD s = 0; s < 4; ++s) {
+        device->SetTexture(s, grey);
+    }
+    const auto taps = metaballPixelShader(1);
+    IDirect3DPixelShader9* shader = pixelShader({taps.begin(), taps.end()});
+    const float weights[4][4] = {{1, 1, 1, 1}, {0.5f, 0.5f, 0.5f, 0.5f}, {2, 2, 2, 2}, {}};
+    device->SetPixelShaderConstantF(0, &weights[0][0], 4);
+    device->BeginScene();
+    drawFullQuad(shader);
+    device->EndScene();
+    // 100 · (1 + 0.5 + 1): c2 = 2 reads as 1.
+    const float t = 100.0f / 255.0f;
+    const auto expected =
+        static_cast<std::uint32_t>(((t * 1.0f + t * 0.5f) + t * 1.0f + t * 0.0f) * 255 + 0.5f);
+    EXPECT_EQ(pixel(320, 240) & 0xFF, expected);
+    EXPECT_EQ(expected, 250u);
+}
+
+TEST_F(Shaders, ASampledStageWithoutATextureReadsOpaqueBlack) {
+    device->SetTexture(0, ownTexture(1, 1, {0xFF204060}));
+    const auto sum = metaballPixelShader(2);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1.0f, 0);
+    device->BeginScene();
+    drawFullQuad(pixelShader({sum.begin(), sum.end()}));
+    device->EndScene();
+    EXPECT_EQ(pixel(10, 10), 0xFF204060u);
+}
+
+// Pixel shaders with every modifier the device takes, drawn with every form of the pixel
+// stage: each must give the reference path's bytes.
+TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {
+    std::uint32_t seed = 7;
+    std::vector<std::uint32_t> texels(64 * 64);
+    for (std::uint32_t& t : texels) {
+        seed = seed * 1664525u + 1013904223u;
+        t = seed;
+    }
+    IDirect3DTexture9* noise = own(texture(64, 64, D3DFMT_A8R8G8B8, texels));
+    IDirect3DTexture9* colour = ownTexture(64, 64, texels);
+    device->SetTexture(0, noise);
+    device->SetTexture(1, colour);
+    device->SetTexture(2, noise);
+    for (DWORD s = 0; s < 3; ++s) {
+        device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    }
+    device->SetSamplerState(1, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+    device->SetSamplerState(2, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+    const float constants[2][4] = {{0.25f, -0.5f, 0.75f, 1.0f}, {-1.0f, 0.1f, 0.2f, 0.3f}};
+    device->SetPixelShaderConstantF(0, &constants[0][0], 2);
+
+    auto program = words(assemble(
+        PS_1_3, def(c2, 0.5f, 0.5f, -0.25f, 0.0f), tex(t0), tex(t1), tex(t2), mad(r0, t0, c0, -t1),
+        mul(r1, r0.swizzled(W, W, W, W), t2), sub(r0.xy, r1, c2), dp3(r1.w, r0, t1),
+        add(r0, r0.swizzled(Y, X, Z, W), r1.swizzled(W, W, W, W)), mad(r0.w, t0, c1, r0)));
+    // Result modifiers on the destinations of mul (_x2), dp3 (_d2) and add (_sat).
+    program[19] |= 0x01000000;
+    program[27] |= 0x0F000000;
+    program[31] |= 0x00100000;
+    const IDirect3DPixelShader9* shader = pixelShader(program);
+    ASSERT_NE(shader, nullptr);
+
+    // A perspective quad, so that the coordinates vary across the pixels.
+    const D3DMATRIX identity = identityMatrix();
+    device->SetTransform(D3DTS_WORLD, &identity);
+    device->SetTransform(D3DTS_VIEW, &identity);
+    const D3DMATRIX projection = wFriendlyProjection();
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    // Three coordinate sets, one per sampled stage.
+    struct Vertex {
+        float x, y, z;
+        float set[3][2];
+    };
+    const Vertex slanted[4] = {{-3, 2, 2, {{-0.3f, 0}, {0, 0}, {1, 0.5f}}},
+                               {3, 2, 6, {{2.5f, 0}, {1, 0}, {0, 0.5f}}},
+                               {-3, -2, 2, {{0, 1.2f}, {0, 2}, {1, 2.5f}}},
+                               {3, -2, 6, {{1.5f, 2}, {2, 1}, {-1, 0}}}};
+    auto draw = [&] {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.0f, 0);
+        device->BeginScene();
+        device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX3);
+        device->SetPixelShader(const_cast<IDirect3DPixelShader9*>(shader));
+        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, slanted, sizeof(Vertex));
+        device->EndScene();
+        return frame();
+    };
+    const std::vector<std::uint32_t> wide = draw();
+    dump("pixel-shader-modifiers");
+    soft::enableWideOperations(false);
+    device->SetPixelShader(nullptr); // a new draw set-up, compiled narrow
+    EXPECT_TRUE(draw() == wide);
+    soft()->useReferencePixelPath(true);
+    EXPECT_TRUE(draw() == wide);
+    EXPECT_NE(wide[240 * 640 + 320], 0xFF102030u);
+
+    // The shader's alpha, which an X8R8G8B8 target never keeps, decides a blend weighted by
+    // it and is kept by an A8R8G8B8 target.
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    const std::vector<std::uint32_t> blended = draw();
+    soft()->useReferencePixelPath(false);
+    soft::enableWideOperations(true);
+    EXPECT_TRUE(draw() == blended);
+    EXPECT_TRUE(blended != wide);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    IDirect3DTexture9* alphaTexture = nullptr;
+    ASSERT_EQ(device->CreateTexture(256, 256, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
+                                    D3DPOOL_DEFAULT, &alphaTexture, nullptr),
+              D3D_OK);
+    own(alphaTexture);
+    IDirect3DSurface9* alphaTarget = nullptr;
+    alphaTexture->GetSurfaceLevel(0, &alphaTarget);
+    own(alphaTarget);
+    device->SetRenderTarget(0, alphaTarget);
+    auto alphaBytes = [&] {
+        draw();
+        const detail::SurfaceMemory m = detail::cpuSurface(alphaTarget)->memory();
+        return std::vector<std::uint8_t>(m.bits, m.bits + m.pitch * m.height);
+    };
+    const std::vector<std::uint8_t> kept = alphaBytes();
+    soft()->useReferencePixelPath(true);
+    EXPECT_TRUE(alphaBytes() == kept);
+    // Alpha varies inside the quad (the clear left 255 outside it).
+    std::set<std::uint8_t> alphas;
+    for (std::size_t i = 3; i < kept.size(); i += 4) {
+        alphas.insert(kept[i]);
+    }
+    EXPECT_GT(alphas.size(), 10u);
+}
+
+// ---- State the show leaves behind
+
+TEST_F(Shaders, ABoundPixelShaderGoesOnShadingFixedFunctionDraws) {
+    device->SetTexture(0, ownTexture(1, 1, {0xFF103050}));
+    device->SetTexture(1, ownTexture(1, 1, {0xFF201000}));
+    const auto sum = metaballPixelShader(2);
+    device->SetPixelShader(pixelShader({sum.begin(), sum.end()}));
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->BeginScene();
+    drawScreenQuad(0, 0, 8, 8); // pre-transformed, one coordinate set
+    device->EndScene();
+    EXPECT_EQ(pixel(4, 4), 0xFF304050u);
+}
+
+TEST_F(Shaders, AVertexShaderLeavingOutASetFeedsItsStageZeroCoordinates) {
+    // As the tubes do: only oT0.x is written, while the pixel shader also samples stage 1.
+    std::vector<std::uint32_t> texels(4 * 4, 0xFF000000);
+    texels[0] = 0xFF0000FF;  // texel (0, 0)
+    texels[3] = 0xFF00FF00;  // (3, 0)
+    texels[12] = 0xFFFF0000; // (0, 3)
+    device->SetTexture(0, ownTexture(1, 1, {0xFF000000}));
+    device->SetTexture(1, ownTexture(4, 4, texels));
+    for (DWORD s = 0; s < 2; ++s) {
+        device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    }
+    const auto sum = metaballPixelShader(2);
+    IDirect3DPixelShader9* pixel = pixelShader({sum.begin(), sum.end()});
+    IDirect3DVertexShader9* firstOnly = vertexShader(
+        words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0), mov(oT0.x, v1))));
+    device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
+    device->SetVertexShader(firstOnly);
+    device->SetPixelShader(pixel);
+    device->BeginScene();
+    device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, FULL_QUAD, sizeof(QuadVertex));
+    device->EndScene();
+    // (0, 0) with wrapping is the corner where texels (3, 3), (0, 3), (3, 0), (0, 0) meet.
+    const std::uint32_t expected = 0xFF404040u;
+    EXPECT_EQ(this->pixel(100, 100), expected);
+    EXPECT_EQ(this->pixel(600, 20), expected);
+}
+
+// ---- Broken geometry
+
+TEST_F(Shaders, NonFiniteVerticesAndCoordinatesAreDrawnSafely) {
+    struct SurfaceVertex {
+        float x, y, z, nx, ny, nz;
+        D3DCOLOR diffuse;
+        float u, v;
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<SurfaceVertex> vertices;
+    const float values[] = {0.1f, nan, inf, -inf, 1e30f, -0.7f, 0.4f};
+    for (int i = 0; i < 7 * 7 * 3; ++i) {
+        const float a = values[i % 7], b = values[(i / 7) % 7], c = values[(i / 3) % 7];
+        vertices.push_back({a * 0.5f, b * 0.5f, 0.2f, c, a, b, 0xFFFFFFFF, c, a * b});
+    }
+    // Finite triangles with non-finite coordinates among them.
+    for (int i = 0; i < 30; ++i) {
+        const float x = 0.1f * (i % 6) - 0.3f, y = 0.1f * (i / 6) - 0.2f;
+        vertices.push_back({x, y, 0.5f, nan, 0, 0, 0xFFFFFFFF, nan, inf});
+        vertices.push_back({x + 0.1f, y, 0.5f, 0, 0, 0, 0xFFFFFFFF, -inf, 2e9f});
+        vertices.push_back({x, y + 0.1f, 0.5f, 0, inf, 0, 0xFFFFFFFF, 0.5f, nan});
+    }
+    std::vector<std::uint32_t> texels(16, 0xFF8040C0);
+    IDirect3DTexture9* surface = ownTexture(4, 4, texels);
+    device->SetTexture(0, surface);
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    const D3DMATRIX identity = identityMatrix();
+    device->SetTransform(D3DTS_WORLD, &identity);
+    device->SetTransform(D3DTS_VIEW, &identity);
+    device->SetTransform(D3DTS_PROJECTION, &identity);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    D3DLIGHT9 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Direction = D3DVECTOR{0, 0, 1};
+    device->SetLight(0, &light);
+    device->LightEnable(0, TRUE);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    const auto count = static_cast<UINT>(vertices.size() / 3);
+    auto draw = [&](bool shaders) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        device->BeginScene();
+        device->SetFVF(0x152);
+        if (shaders) {
+            const auto sum = metaballPixelShader(2);
+            device->SetTexture(1, surface);
+            device->SetVertexShader(vertexShader(
+                words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0),
+                               mov(oT0, v1), mul(oT1, v1, v0.swizzled(Z, Z, Z, Z))))));
+            device->SetPixelShader(pixelShader({sum.begin(), sum.end()}));
+        }
+        EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, count, vertices.data(),
+                                          sizeof(SurfaceVertex)),
+                  D3D_OK);
+        device->EndScene();
+        return frame();
+    };
+    for (const bool shaders : {false, true}) {
+        SCOPED_TRACE(shaders ? "shaders" : "fixed function");
+        soft()->useReferencePixelPath(false);
+        const std::vector<std::uint32_t> fast = draw(shaders);
+        soft()->useReferencePixelPath(true);
+        EXPECT_TRUE(draw(shaders) == fast);
+        EXPECT_NE(pixel(300, 260), 0xFF000000u); // the finite triangles were drawn
+    }
+}
+
+} // namespace
+} // namespace tessivane::platform::testing
