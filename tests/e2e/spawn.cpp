@@ -83,7 +83,7 @@ Outcome spawn(const std::string& program, std::vector<std::string> args,
             kill(pid, SIGTERM);
             terminated = true;
         }
-        if (elapsed > 60.0) {
+        if (elapsed > TESSIVANE_PROGRAM_TIME_LIMIT) {
             kill(pid, SIGKILL);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

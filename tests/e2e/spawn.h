@@ -15,7 +15,8 @@ struct Outcome {
 
 // Runs program with args and extra environment settings (which replace inherited ones of
 // the same name), its stdout and stderr captured; sends SIGTERM after terminateAfter seconds
-// when that is positive, and kills it after 60 s whatever happens.
+// when that is positive, and kills it after TESSIVANE_PROGRAM_TIME_LIMIT seconds (longer in
+// the sanitizer build, which draws several times slower) whatever happens.
 Outcome spawn(const std::string& program, std::vector<std::string> args,
               std::vector<std::string> env = {}, double terminateAfter = 0.0);
 
