@@ -59,11 +59,12 @@ TEST_F(SceneShaderState, ShadersOfTheMetaballSceneStayBoundUntilTheCreditPass) {
     // Nothing in the tube scene unbinds the last pixel shader...
     EXPECT_EQ(boundPixelShader(), sumTokens);
 
-    // ...until the credit quad, drawn without shaders.
+    // ...until the credit quad, drawn without shaders; the structures drawn after it bind
+    // their own vertex program again, but no pixel shader.
     director->tunnelActive = false;
     director->renderFrame();
     EXPECT_TRUE(boundPixelShader().empty());
-    EXPECT_FALSE(vertexShaderBound());
+    EXPECT_TRUE(vertexShaderBound());
 }
 
 } // namespace

@@ -186,7 +186,10 @@ TEST_F(FogScene, SpecialisedPathsMatchTheReferencePath) {
 // draws with: blend factor pairs, stage operations and arguments, formats, filters,
 // addressing, fog modes and sources, depth functions, points and triangles, pre-transformed
 // and transformed.
-void drawStateSweep(IDirect3DDevice9* d, IDirect3DTexture9* const textures[3], std::uint32_t seed) {
+// spread: how far apart, in pixels, a draw's vertices lie around its centre; perDraw: the
+// triangles (or points) of each draw, all around that centre.
+void drawStateSweep(IDirect3DDevice9* d, IDirect3DTexture9* const textures[3], std::uint32_t seed,
+                    float spread = 160.0f, int perDraw = 1) {
     auto next = [&seed](std::uint32_t n) {
         seed = seed * 1664525u + 1013904223u;
         return (seed >> 8) % n;
@@ -245,12 +248,12 @@ void drawStateSweep(IDirect3DDevice9* d, IDirect3DTexture9* const textures[3], s
 
         const bool screen = next(2) != 0;
         const bool points = next(5) == 0;
-        Vertex v[3];
+        std::vector<Vertex> v(3 * static_cast<std::size_t>(perDraw));
         const float cx = unit() * 700.0f - 30.0f;
         const float cy = unit() * 540.0f - 30.0f;
         for (Vertex& vertex : v) {
-            const float x = cx + (unit() - 0.5f) * 160.0f;
-            const float y = cy + (unit() - 0.5f) * 160.0f;
+            const float x = cx + (unit() - 0.5f) * spread;
+            const float y = cy + (unit() - 0.5f) * spread;
             if (screen) {
                 vertex.x = x;
                 vertex.y = y;
@@ -277,21 +280,22 @@ void drawStateSweep(IDirect3DDevice9* d, IDirect3DTexture9* const textures[3], s
         }
         if (screen) {
             d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2);
-            d->DrawPrimitiveUP(points ? D3DPT_POINTLIST : D3DPT_TRIANGLELIST, points ? 3 : 1, v,
-                               sizeof(Vertex));
+            d->DrawPrimitiveUP(points ? D3DPT_POINTLIST : D3DPT_TRIANGLELIST,
+                               points ? 3 * perDraw : perDraw, v.data(), sizeof(Vertex));
         } else {
             struct Transformed {
                 float x, y, z;
                 D3DCOLOR diffuse, specular;
                 float u0, v0, u1, v1;
-            } t[3];
-            for (int i = 0; i < 3; ++i) {
+            };
+            std::vector<Transformed> t(v.size());
+            for (std::size_t i = 0; i < v.size(); ++i) {
                 t[i] = {v[i].x,  v[i].y,  v[i].z,  v[i].diffuse, v[i].specular,
                         v[i].u0, v[i].v0, v[i].u1, v[i].v1};
             }
             d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2);
-            d->DrawPrimitiveUP(points ? D3DPT_POINTLIST : D3DPT_TRIANGLELIST, points ? 3 : 1, t,
-                               sizeof(Transformed));
+            d->DrawPrimitiveUP(points ? D3DPT_POINTLIST : D3DPT_TRIANGLELIST,
+                               points ? 3 * perDraw : perDraw, t.data(), sizeof(Transformed));
         }
     }
     for (DWORD stage = 0; stage < 3; ++stage) {
@@ -325,10 +329,11 @@ protected:
         DeviceTest::TearDown();
     }
 
-    std::vector<std::uint32_t> render(bool reference, std::uint32_t seed) {
+    std::vector<std::uint32_t> render(bool reference, std::uint32_t seed, float spread = 160.0f,
+                                      int perDraw = 1) {
         soft()->useReferencePixelPath(reference);
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF404040, 1.0f, 0);
-        drawStateSweep(device, textures, seed);
+        drawStateSweep(device, textures, seed, spread, perDraw);
         return frame();
     }
 
@@ -342,6 +347,16 @@ TEST_F(StateSweep, SpecialisedPathsMatchTheReferencePathOnTheBackBuffer) {
             dump("state-sweep");
         }
         EXPECT_TRUE(render(true, seed) == fast) << "seed " << seed;
+    }
+}
+
+// Triangles a few pixels across, many to a draw and piled on one another: their pixels are
+// shaded many triangles at a time, and a pixel covered twice must still blend and depth-test
+// in drawing order.
+TEST_F(StateSweep, SmallPiledUpTrianglesMatchTheReferencePath) {
+    for (const std::uint32_t seed : {7u, 8u}) {
+        const std::vector<std::uint32_t> fast = render(false, seed, 14.0f, 60);
+        EXPECT_TRUE(render(true, seed, 14.0f, 60) == fast) << "seed " << seed;
     }
 }
 

@@ -605,6 +605,10 @@ void shadeChunk(const PixelState& s, const PixelProgram& program, const Primitiv
         return;
     }
     program.interpolate(s, p, c);
+    shadeGathered(s, program, c);
+}
+
+void shadeGathered(const PixelState& s, const PixelProgram& program, PixelChunk& c) {
     for (int i = 0; i < program.opCount; ++i) {
         const PixelOp& op = program.ops[i];
         op.run(op, s, c);

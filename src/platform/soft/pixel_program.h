@@ -60,6 +60,10 @@ PixelProgram compilePixelProgram(const PixelState& state);
 void shadeChunk(const PixelState& state, const PixelProgram& program, const PrimitivePlanes& planes,
                 PixelChunk& chunk);
 
+// Shades pixels whose depth test has already been passed and whose w and attributes are
+// already in the chunk: the program's operations and the write.
+void shadeGathered(const PixelState& state, const PixelProgram& program, PixelChunk& chunk);
+
 // The same, one pixel at a time, every state looked up as it goes: the plain reading of the
 // rules that the specialised paths must match byte for byte.
 void shadeSpanReference(const PixelState& state, const PrimitivePlanes& planes, int y, int x0,

@@ -54,17 +54,130 @@ Plane solvePlane(double x1, double y1, double x2, double y2, double invDet, floa
 }
 
 // Triangles at most this many pixels wide find their spans by stepping the edge functions
-// across the bounding box, cheaper than the divisions that wider ones use.
+// across the bounding box, cheaper than the divisions that wider ones use. Their pixels are
+// gathered across triangles rather than shaded triangle by triangle.
 constexpr int NARROW = 16;
+
+bool passesDepth(DWORD func, std::uint16_t pixel, std::uint16_t stored) {
+    switch (func) {
+    case D3DCMP_NEVER:
+        return false;
+    case D3DCMP_LESS:
+        return pixel < stored;
+    case D3DCMP_EQUAL:
+        return pixel == stored;
+    case D3DCMP_LESSEQUAL:
+        return pixel <= stored;
+    case D3DCMP_GREATER:
+        return pixel > stored;
+    case D3DCMP_NOTEQUAL:
+        return pixel != stored;
+    case D3DCMP_GREATEREQUAL:
+        return pixel >= stored;
+    default:
+        return true;
+    }
+}
+
+// Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
+// pixels are depth-tested and interpolated as they are found, triangle after triangle of one
+// draw, and shaded together once a chunk is full. Depth is tested and written at once, in
+// drawing order; colour is written later, so a chunk never holds one pixel twice: a pixel
+// met again first has the chunk shaded. The bytes are those of shading each triangle alone.
+class Gathering {
+public:
+    Gathering(StripScratch& scratch, int stripTop) : scratch_(scratch), stripTop_(stripTop) {}
+    ~Gathering() { flush(); }
+
+    void flush() {
+        PixelChunk& c = scratch_.chunk;
+        if (draw_ != nullptr && c.count > 0) {
+            for (int k = 0; k < c.count; ++k) {
+                scratch_.occupied[c.y[k] - stripTop_][c.x[k] >> 6] = 0;
+            }
+            shadeGathered(draw_->state, draw_->program, c);
+            c.count = 0;
+        }
+        draw_ = nullptr;
+    }
+
+    // Adds the pixels x0..x1 of row y of a triangle of draw d with planes p.
+    void add(const DrawRecord& d, const PrimitivePlanes& p, int y, int x0, int x1) {
+        PixelChunk& c = scratch_.chunk;
+        if (draw_ != &d) {
+            flush();
+            draw_ = &d;
+            c.count = 0; // the chunk may hold what a triangle shaded alone left in it
+        }
+        const PixelState& s = d.state;
+        std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
+        const bool unitW = p.invW.a == 0.0f && p.invW.b == 0.0f && p.invW.c == 1.0f;
+        const bool perspective = p.perspective && !unitW;
+        const float fy = static_cast<float>(y) - p.refY;
+        const float zRow = planeRow(p.z, fy);
+        const float invWRow = planeRow(p.invW, fy);
+        for (int x = x0; x <= x1; ++x) {
+            const float fx = static_cast<float>(x) - p.refX;
+            const float z = planeAt(zRow, p.z, fx);
+            if (s.depthTest) {
+                std::uint16_t& stored = s.depth[static_cast<std::ptrdiff_t>(y) * s.depthPitch + x];
+                const std::uint16_t q = toDepth16(z);
+                if (!passesDepth(s.depthFunc, q, stored)) {
+                    continue;
+                }
+                if (s.depthWrite) {
+                    stored = q;
+                }
+            }
+            const std::uint64_t bit = std::uint64_t{1} << (x & 63);
+            if ((occupied[x >> 6] & bit) != 0 || c.count == CHUNK) {
+                flush();
+                draw_ = &d;
+                c.count = 0;
+            }
+            occupied[x >> 6] |= bit;
+            const int k = c.count++;
+            c.x[k] = x;
+            c.y[k] = y;
+            c.fx[k] = fx;
+            c.fy[k] = fy;
+            c.z[k] = z;
+            const float w = unitW ? 1.0f : 1.0f / planeAt(invWRow, p.invW, fx);
+            c.w[k] = w;
+            for (int a = 0; a < s.attributeCount; ++a) {
+                const Plane& plane = p.attribute[a];
+                const AttributeSlot& slot = s.attributes[a];
+                float* values = slot.coordinate ? c.coord[slot.index][slot.component]
+                                                : c.reg[slot.index][slot.component];
+                const float value = (plane.c + plane.b * fy) + plane.a * fx;
+                values[k] = perspective ? value * w : value;
+            }
+        }
+    }
+
+private:
+    StripScratch& scratch_;
+    int stripTop_;
+    const DrawRecord* draw_ = nullptr;
+};
 
 } // namespace
 
-void Batch::drawStrip(int strip, PixelChunk& chunk) const {
+void Batch::drawStrip(int strip, StripScratch& scratch) const {
     const int stripTop = strip * STRIP_ROWS;
     const int stripBottom = stripTop + STRIP_ROWS - 1;
+    PixelChunk& chunk = scratch.chunk;
+    Gathering gathering(scratch, stripTop);
     for (const std::uint32_t entry : bins_[strip]) {
         const std::uint32_t index = entry & ~BIN_KIND;
-        switch (entry & BIN_KIND) {
+        const std::uint32_t kind = entry & BIN_KIND;
+        const bool gathered = kind == BIN_TRIANGLE && !draws[triangles[index].draw].reference &&
+                              triangles[index].colMax - triangles[index].colMin < NARROW &&
+                              triangles[index].colMax < GATHER_WIDTH;
+        if (!gathered) {
+            gathering.flush();
+        }
+        switch (kind) {
         case BIN_CLEAR: {
             const BatchClear& c = clears[index];
             const int y0 = std::max(c.y0, stripTop);
@@ -113,21 +226,27 @@ void Batch::drawStrip(int strip, PixelChunk& chunk) const {
             const float* v1 = &pool_[tri.vertex[1]];
             const float* v2 = &pool_[tri.vertex[2]];
 
+            // The planes are solved when the first covered pixel is found: many small
+            // triangles cover no pixel centre of a strip they touch.
             PrimitivePlanes planes;
-            const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
-            const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
-            const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
-            const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
-            const double invDet = 1.0 / (x1 * y2 - x2 * y1);
-            planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
-            planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
-            planes.perspective = true;
-            planes.z = solvePlane(x1, y1, x2, y2, invDet, v0[2], v1[2], v2[2]);
-            planes.invW = solvePlane(x1, y1, x2, y2, invDet, v0[3], v1[3], v2[3]);
-            for (int k = 0; k < draw.state.attributeCount; ++k) {
-                planes.attribute[k] =
-                    solvePlane(x1, y1, x2, y2, invDet, v0[4 + k], v1[4 + k], v2[4 + k]);
-            }
+            bool planesSolved = false;
+            const auto solvePlanes = [&] {
+                const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
+                const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
+                const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
+                const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
+                const double invDet = 1.0 / (x1 * y2 - x2 * y1);
+                planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
+                planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+                planes.perspective = true;
+                planes.z = solvePlane(x1, y1, x2, y2, invDet, v0[2], v1[2], v2[2]);
+                planes.invW = solvePlane(x1, y1, x2, y2, invDet, v0[3], v1[3], v2[3]);
+                for (int k = 0; k < draw.state.attributeCount; ++k) {
+                    planes.attribute[k] =
+                        solvePlane(x1, y1, x2, y2, invDet, v0[4 + k], v1[4 + k], v2[4 + k]);
+                }
+                planesSolved = true;
+            };
 
             const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
                                    makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
@@ -175,6 +294,13 @@ void Batch::drawStrip(int strip, PixelChunk& chunk) const {
                     }
                 }
                 if (left > right) {
+                    continue;
+                }
+                if (!planesSolved) {
+                    solvePlanes();
+                }
+                if (gathered) {
+                    gathering.add(draw, planes, y, static_cast<int>(left), static_cast<int>(right));
                     continue;
                 }
                 if (draw.reference) {

@@ -42,6 +42,14 @@ inline std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { // b > 0
     return (a % b != 0 && a > 0) ? q + 1 : q;
 }
 
+// Per-thread scratch for drawing strips: the chunk pixels are shaded in, and which pixels of
+// the strip a chunk of gathered small-triangle pixels already holds.
+inline constexpr int GATHER_WIDTH = 4096; // wider targets shade triangle by triangle
+struct StripScratch {
+    PixelChunk chunk;
+    std::uint64_t occupied[STRIP_ROWS][GATHER_WIDTH / 64] = {};
+};
+
 struct DrawRecord {
     PixelState state;
     PixelProgram program;
@@ -133,8 +141,8 @@ public:
     void addPrimitives(std::uint32_t draw, const GeometryTarget& target, D3DPRIMITIVETYPE type,
                        const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount);
 
-    // Rasterizes everything binned into one strip, using chunk as scratch.
-    void drawStrip(int strip, PixelChunk& chunk) const;
+    // Rasterizes everything binned into one strip, using scratch as scratch.
+    void drawStrip(int strip, StripScratch& scratch) const;
     int stripCount() const { return static_cast<int>(bins_.size()); }
 
     std::vector<DrawRecord> draws;

@@ -177,7 +177,7 @@ private:
     std::unique_ptr<VertexRegisters> vertexRegisters_;
 
     WorkerPool workers_;
-    std::vector<PixelChunk> chunks_; // one per worker
+    std::vector<StripScratch> chunks_; // one per worker
     Batch batches_[2];               // the one being filled and the one being drawn
     std::vector<IUnknown*> held_[2]; // per queue: the textures its draws read
     int current_ = 0;                // the queue being filled
