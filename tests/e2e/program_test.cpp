@@ -34,6 +34,9 @@ unsigned eventTime(const std::string& err, const std::string& event) {
 }
 
 TEST(Program, HeadlessRunsTheWholeTimelineOnTheVirtualClock) {
+#if TESSIVANE_SANITIZED
+    GTEST_SKIP() << "the 60 Hz show runs in the release build; this build runs it at 5 Hz";
+#endif
     const Outcome o = run({"--headless", "--verbose"});
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_NE(o.err.find("start-up: device attempt 3 (reference device) succeeded"),
@@ -50,17 +53,21 @@ TEST(Program, HeadlessRunsTheWholeTimelineOnTheVirtualClock) {
     EXPECT_TRUE(o.out.empty());
 }
 
+// A slow display draws fewer frames, which also makes this the quick whole-show run (the one
+// the sanitizer build makes).
 TEST(Program, ModelledRefreshRateShapesTheTimeline) {
-    const Outcome o = run({"--headless", "--verbose", "--refresh", "24"});
+    const Outcome o = run({"--headless", "--verbose", "--refresh", "5"});
     EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_NE(o.err.find("start-up: music started"), std::string::npos) << o.err;
+    EXPECT_EQ(eventTime(o.err, "scene 2"), 62200u);
     const unsigned quit = eventTime(o.err, "quit");
     EXPECT_GT(quit, 96000u);
-    EXPECT_LE(quit, 96000u + 42u); // one 24 Hz period
-    EXPECT_NE(quit, 96016u);
+    EXPECT_LE(quit, 96000u + 200u); // one 5 Hz period
+    EXPECT_TRUE(o.out.empty());
 }
 
 TEST(Program, WithoutVerboseASuccessfulRunPrintsNothing) {
-    const Outcome o = run({"--headless"});
+    const Outcome o = run({"--headless", "--refresh", "5"});
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_EQ(o.err, "");
 }
