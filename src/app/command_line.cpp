@@ -113,6 +113,14 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             if (!value(v) || !parseSeconds(v, o.captureSeconds) || o.captureSeconds <= 0.0) {
                 return fail("--capture-seconds needs a time from 0 to 96 seconds");
             }
+        } else if (arg == "--frame-hashes") {
+            // For tests: one line per drawn frame, "<show ms> <hash>". Not in the help.
+            o.frameHashes = true;
+        } else if (arg == "--render-threads") {
+            // For tests: the reference device's thread count. Not in the help.
+            if (!value(v) || !parseUnsigned(v, 1, 64, o.renderThreads)) {
+                return fail("--render-threads needs a count from 1 to 64");
+            }
         } else {
             return fail("unknown option '" + std::string(argv[i]) + "'");
         }

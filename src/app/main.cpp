@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "platform/window.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -27,6 +28,24 @@ const char* describe(app::TimelineEvent event) {
         return "quit";
     }
     return "?";
+}
+
+// Prints "<show ms> <hash>" for every drawn frame: a 64-bit FNV-1a hash of its pixels, for
+// checking that two runs draw the same bytes.
+void printFrameHashes(app::Application& application) {
+    static std::uint64_t hash = 0;
+    platform::setFrameObserver([](const std::uint32_t* pixels, int width, int height) {
+        std::uint64_t h = 0xCBF29CE484222325ull;
+        const std::size_t count = static_cast<std::size_t>(width) * height;
+        for (std::size_t i = 0; i < count; ++i) {
+            h = (h ^ pixels[i]) * 0x100000001B3ull;
+        }
+        hash = h;
+    });
+    application.onFrameDrawn = [](platform::DWORD elapsed) {
+        std::printf("%u %016llx\n", static_cast<unsigned>(elapsed),
+                    static_cast<unsigned long long>(hash));
+    };
 }
 
 } // namespace
@@ -56,6 +75,7 @@ int main(int argc, char** argv) {
     config.mute = options.mute || config.headless;
     config.device = options.device;
     config.refreshHz = options.refreshHz;
+    config.renderThreads = options.renderThreads;
     platform::configurePlatform(config);
     app::setVerbose(options.verbose);
 
@@ -70,6 +90,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         app::Application application;
+        if (options.frameHashes) {
+            printFrameHashes(application);
+        }
         if (options.verbose) {
             application.onTimelineEvent = [](app::TimelineEvent event, platform::DWORD elapsed) {
                 std::fprintf(stderr, "timeline: %s at %u ms\n", describe(event),
@@ -102,6 +125,7 @@ int main(int argc, char** argv) {
         }
         application.shutdown();
     }
+    platform::setFrameObserver(nullptr);
     platform::shutdownPlatform();
     return exitValue;
 }

@@ -40,6 +40,10 @@ TEST(CommandLine, ReadsEveryOptionInEitherValueForm) {
     EXPECT_TRUE(parse({"--benchmark"}).options.benchmark);
     EXPECT_TRUE(parse({"--help"}).options.help);
     EXPECT_TRUE(parse({"--version"}).options.version);
+    const auto t = parse({"--headless", "--frame-hashes", "--render-threads", "3"});
+    ASSERT_TRUE(t.error.empty()) << t.error;
+    EXPECT_TRUE(t.options.frameHashes);
+    EXPECT_EQ(t.options.renderThreads, 3u);
 }
 
 TEST(CommandLine, RejectsWhatItCannotUse) {
@@ -57,6 +61,8 @@ TEST(CommandLine, RejectsWhatItCannotUse) {
              {"--screenshot", "-1", "a.png"},
              {"--screenshot", "nan", "a.png"},
              {"--capture"},
+             {"--render-threads", "0"},
+             {"--render-threads", "65"},
              {"--window=yes"},
              {"--window", "--headless"},
          }) {

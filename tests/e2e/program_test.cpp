@@ -66,6 +66,38 @@ TEST(Program, ModelledRefreshRateShapesTheTimeline) {
     EXPECT_TRUE(o.out.empty());
 }
 
+// Every drawn frame of a whole show, as bytes: the same in two runs and whatever the number
+// of render threads. A 2 Hz display keeps it quick while still drawing every scene.
+TEST(Program, EveryFrameIsTheSameInEveryRunAndWithAnyThreadCount) {
+    const std::vector<std::string> args = {"--headless", "--refresh", "2", "--frame-hashes"};
+    const Outcome first = run(args);
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const Outcome second = run(args);
+    std::vector<std::string> oneThread = args;
+    oneThread.insert(oneThread.end(), {"--render-threads", "1"});
+    const Outcome single = run(oneThread);
+    std::vector<std::string> threeThreads = args;
+    threeThreads.insert(threeThreads.end(), {"--render-threads", "3"});
+    const Outcome three = run(threeThreads);
+    // One line per frame, frames of all three scenes among them.
+    std::istringstream lines(first.out);
+    std::string line;
+    int frames = 0;
+    unsigned last = 0;
+    while (std::getline(lines, line)) {
+        unsigned ms = 0;
+        unsigned long long hash = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%u %llx", &ms, &hash), 2) << line;
+        ++frames;
+        last = ms;
+    }
+    EXPECT_GT(frames, 180);
+    EXPECT_GT(last, 96000u);
+    EXPECT_TRUE(second.out == first.out) << "a second run drew other bytes";
+    EXPECT_TRUE(single.out == first.out) << "one render thread drew other bytes";
+    EXPECT_TRUE(three.out == first.out) << "three render threads drew other bytes";
+}
+
 TEST(Program, WithoutVerboseASuccessfulRunPrintsNothing) {
     const Outcome o = run({"--headless", "--refresh", "5"});
     EXPECT_EQ(o.exitCode, 0);
@@ -155,6 +187,68 @@ TEST(Program, ScreenshotOfSceneZeroShowsWhatAViewerSees) {
     // The title's solid letters keep only the scene's red channel, near the quad's corner.
     EXPECT_GT(share(100, 200, 260, 226, [](std::uint32_t p) { return p == 0x770000; }), 0.01);
     EXPECT_GT(share(100, 200, 260, 226, grey), 0.5);
+}
+
+// The share of a screenshot's pixels that satisfy a predicate.
+template <class Predicate>
+double shareOf(const tessivane::testing::Picture& shot, Predicate predicate) {
+    int hits = 0;
+    for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+            hits += predicate(shot.at(x, y));
+        }
+    }
+    return static_cast<double>(hits) / (shot.width * shot.height);
+}
+
+tessivane::testing::Picture screenshotAt(const char* seconds) {
+    const std::string path = tessivane::e2e::temporaryPath("scene.png");
+    const Outcome o = run({"--screenshot", seconds, path});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    tessivane::testing::Picture shot;
+    EXPECT_TRUE(tessivane::testing::readPng(path, shot));
+    std::remove(path.c_str());
+    EXPECT_EQ(shot.width, 640);
+    EXPECT_EQ(shot.height, 480);
+    return shot;
+}
+
+std::uint32_t channel(std::uint32_t p, int shift) {
+    return (p >> shift) & 0xFF;
+}
+
+TEST(Program, ScreenshotOfSceneOneShowsTheGlowingBlob) {
+    const tessivane::testing::Picture shot = screenshotAt("58");
+    ASSERT_FALSE(shot.rgb.empty());
+    // Black around it, a white-hot blob, and glare that is neither.
+    EXPECT_EQ(shot.at(0, 0), 0u);
+    EXPECT_EQ(shot.at(639, 479), 0u);
+    EXPECT_GT(shareOf(shot, [](std::uint32_t p) { return p == 0; }), 0.3);
+    const double white = shareOf(shot, [](std::uint32_t p) { return p == 0xFFFFFF; });
+    EXPECT_GT(white, 0.03);
+    EXPECT_LT(white, 0.5);
+    EXPECT_GT(shareOf(shot,
+                      [](std::uint32_t p) { return p != 0 && channel(p, 16) < 0x80; }),
+              0.05);
+}
+
+TEST(Program, ScreenshotOfSceneTwoShowsTheTubeTrees) {
+    const tessivane::testing::Picture shot = screenshotAt("63.5");
+    ASSERT_FALSE(shot.rgb.empty());
+    // Tubes add magenta and blue onto black, up to white where many cross; green leads only
+    // in the faint dark green of the gradient's first texel, on a few back faces.
+    EXPECT_GT(shareOf(shot, [](std::uint32_t p) { return p == 0; }), 0.2);
+    EXPECT_GT(shareOf(shot,
+                      [](std::uint32_t p) {
+                          return channel(p, 0) > channel(p, 8) + 0x20 &&
+                                 channel(p, 16) > channel(p, 8) + 0x20;
+                      }),
+              0.1);
+    EXPECT_LT(shareOf(shot,
+                      [](std::uint32_t p) {
+                          return channel(p, 8) > channel(p, 0) && channel(p, 8) > channel(p, 16);
+                      }),
+              0.01);
 }
 
 TEST(Program, ScreenshotFailuresSayWhy) {
