@@ -9,27 +9,6 @@ namespace tessivane::platform::soft {
 
 namespace {
 
-bool depthPasses(DWORD func, std::uint16_t pixel, std::uint16_t stored) {
-    switch (func) {
-    case D3DCMP_NEVER:
-        return false;
-    case D3DCMP_LESS:
-        return pixel < stored;
-    case D3DCMP_EQUAL:
-        return pixel == stored;
-    case D3DCMP_LESSEQUAL:
-        return pixel <= stored;
-    case D3DCMP_GREATER:
-        return pixel > stored;
-    case D3DCMP_NOTEQUAL:
-        return pixel != stored;
-    case D3DCMP_GREATEREQUAL:
-        return pixel >= stored;
-    default:
-        return true;
-    }
-}
-
 int addressTexel(Address mode, int i, int size) {
     if (mode == Address::Wrap) {
         const int m = i % size;

@@ -173,6 +173,28 @@ inline std::uint32_t toUnorm8(float v) {
     return static_cast<std::uint32_t>(saturate(v) * 255.0f + 0.5f);
 }
 
+// The depth test: whether a pixel's depth passes against the stored one.
+inline bool depthPasses(DWORD func, std::uint16_t pixel, std::uint16_t stored) {
+    switch (func) {
+    case D3DCMP_NEVER:
+        return false;
+    case D3DCMP_LESS:
+        return pixel < stored;
+    case D3DCMP_EQUAL:
+        return pixel == stored;
+    case D3DCMP_LESSEQUAL:
+        return pixel <= stored;
+    case D3DCMP_GREATER:
+        return pixel > stored;
+    case D3DCMP_NOTEQUAL:
+        return pixel != stored;
+    case D3DCMP_GREATEREQUAL:
+        return pixel >= stored;
+    default:
+        return true;
+    }
+}
+
 // D16 holds unsigned normalised depth: round(z·65535) after clamping.
 inline std::uint16_t toDepth16(float z) {
     return static_cast<std::uint16_t>(saturate(z) * 65535.0f + 0.5f);

@@ -58,32 +58,12 @@ Plane solvePlane(double x1, double y1, double x2, double y2, double invDet, floa
 // gathered across triangles rather than shaded triangle by triangle.
 constexpr int NARROW = 16;
 
-bool passesDepth(DWORD func, std::uint16_t pixel, std::uint16_t stored) {
-    switch (func) {
-    case D3DCMP_NEVER:
-        return false;
-    case D3DCMP_LESS:
-        return pixel < stored;
-    case D3DCMP_EQUAL:
-        return pixel == stored;
-    case D3DCMP_LESSEQUAL:
-        return pixel <= stored;
-    case D3DCMP_GREATER:
-        return pixel > stored;
-    case D3DCMP_NOTEQUAL:
-        return pixel != stored;
-    case D3DCMP_GREATEREQUAL:
-        return pixel >= stored;
-    default:
-        return true;
-    }
-}
-
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
-// drawing order; colour is written later, so a chunk never holds one pixel twice: a pixel
-// met again first has the chunk shaded. The bytes are those of shading each triangle alone.
+// drawing order; colour is written later, and a chunk never holds one pixel twice (a pixel
+// met again first has the chunk shaded), so no write, narrow or wide, depends on the order
+// of a chunk's pixels. The bytes are those of shading each triangle alone.
 class Gathering {
 public:
     Gathering(StripScratch& scratch, int stripTop) : scratch_(scratch), stripTop_(stripTop) {}
@@ -122,7 +102,7 @@ public:
             if (s.depthTest) {
                 std::uint16_t& stored = s.depth[static_cast<std::ptrdiff_t>(y) * s.depthPitch + x];
                 const std::uint16_t q = toDepth16(z);
-                if (!passesDepth(s.depthFunc, q, stored)) {
+                if (!depthPasses(s.depthFunc, q, stored)) {
                     continue;
                 }
                 if (s.depthWrite) {
