@@ -1,6 +1,4 @@
-#include "platform/d3d9.h"
-#include "platform/platform.h"
-#include "platform/window.h"
+#include "platform/device_test_support.h"
 #include "scene/scene_director.h"
 
 #include <cstdint>
@@ -11,44 +9,20 @@ namespace {
 
 using namespace platform;
 
-LRESULT quiet(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 // A director on a headless reference device, its content built.
-class Director : public ::testing::Test {
+class Director : public platform::testing::DeviceTest {
 protected:
     void SetUp() override {
-        PlatformConfig config;
-        config.headless = true;
-        configurePlatform(config);
-        WNDCLASSEXA windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = quiet;
-        windowClass.lpszClassName = "director-test";
-        RegisterClassExA(&windowClass);
-        HWND window = CreateWindowExA(0, "director-test", "t", 0, 0, 0, 640, 480, nullptr, nullptr,
-                                      nullptr, nullptr);
-        direct3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS p{};
-        p.BackBufferWidth = 640;
-        p.BackBufferHeight = 480;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D16;
-        p.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
-        ASSERT_EQ(direct3d->CreateDevice(0, D3DDEVTYPE_REF, window,
-                                         D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &device),
-                  D3D_OK);
+        DeviceTest::SetUp();
+        ASSERT_NE(create(), nullptr);
         director = new SceneDirector(device);
         ASSERT_EQ(director->buildContent(), S_OK);
     }
     void TearDown() override {
+        // The director releases everything it made: the device then goes with its last
+        // reference.
         delete director;
-        device->Release();
-        direct3d->Release();
-        shutdownPlatform();
+        DeviceTest::TearDown();
     }
 
     // Visits every texel of the caption texture (RGB, the unused byte masked off).
@@ -66,8 +40,6 @@ protected:
         director->captionTexture()->UnlockRect(0);
     }
 
-    IDirect3D9* direct3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
     SceneDirector* director = nullptr;
 };
 
