@@ -13,9 +13,9 @@
 
 namespace tessivane::app {
 
-void runSceneBenchmark(Application& application, std::FILE* out) {
+void runSceneBenchmark(Application& application, std::FILE* out, int frames) {
     scene::SceneDirector* director = application.sceneDirector();
-    std::vector<double> times(BENCHMARK_FRAMES);
+    std::vector<double> times(static_cast<std::size_t>(frames));
     for (int scene = 0; scene < 3; ++scene) {
         // Each scene starts as it does in the show; scene 2 runs with its supply of
         // structures, as it does for most of its time.
@@ -32,7 +32,7 @@ void runSceneBenchmark(Application& application, std::FILE* out) {
             return times[static_cast<std::size_t>(fraction * (times.size() - 1) + 0.5)];
         };
         std::fprintf(out, "scene %d: %d frames, median %.2f ms, p95 %.2f ms, max %.2f ms\n", scene,
-                     BENCHMARK_FRAMES, at(0.5), at(0.95), times.back());
+                     frames, at(0.5), at(0.95), times.back());
         std::fflush(out);
     }
 }

@@ -13,7 +13,8 @@ inline constexpr int BENCHMARK_FRAMES = 150;
 // Draws BENCHMARK_FRAMES frames of each scene of a started (headless) application, with
 // the scenes' real animation, and prints one line per scene to out:
 //   scene N: F frames, median X.XX ms, p95 X.XX ms, max X.XX ms
-void runSceneBenchmark(Application& application, std::FILE* out);
+void runSceneBenchmark(Application& application, std::FILE* out,
+                       int frames = BENCHMARK_FRAMES);
 
 // Renders the show's music, its whole song from the embedded module, as the output thread
 // renders it for a video capture, and prints how many times faster than it plays:

@@ -116,6 +116,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         } else if (arg == "--frame-hashes") {
             // For tests: one line per drawn frame, "<show ms> <hash>". Not in the help.
             o.frameHashes = true;
+        } else if (arg == "--benchmark-frames") {
+            // For tests: a short benchmark. Not in the help.
+            if (!value(v) || !parseUnsigned(v, 1, 100000, o.benchmarkFrames)) {
+                return fail("--benchmark-frames needs a count from 1 to 100000");
+            }
         } else if (arg == "--render-threads") {
             // For tests: the reference device's thread count. Not in the help.
             if (!value(v) || !parseUnsigned(v, 1, 64, o.renderThreads)) {

@@ -23,10 +23,11 @@ struct Options {
     std::string captureFile;     // empty: no capture
     double captureSeconds = 0.0; // stop the capture at this show time (tests); 0: the whole show
     bool benchmark = false;
-    // For tests, not in the help: print a hash of every drawn frame, and draw with this many
-    // render threads (0: one per core).
+    // For tests, not in the help: print a hash of every drawn frame, draw with this many
+    // render threads (0: one per core), and make the benchmark short.
     bool frameHashes = false;
     unsigned renderThreads = 0;
+    unsigned benchmarkFrames = 150; // frames of each scene --benchmark draws
 };
 
 struct ParsedCommandLine {

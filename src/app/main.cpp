@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tessivane: start-up failed: %s\n", application.failure().c_str());
             exitValue = 1;
         } else if (options.benchmark) {
-            app::runSceneBenchmark(application, stdout);
+            app::runSceneBenchmark(application, stdout, static_cast<int>(options.benchmarkFrames));
             exitValue = app::runAudioBenchmark(stdout) ? 0 : 1;
         } else if (capturing) {
             if (capture.run(application, options.captureSeconds, error)) {

@@ -40,10 +40,12 @@ TEST(CommandLine, ReadsEveryOptionInEitherValueForm) {
     EXPECT_TRUE(parse({"--benchmark"}).options.benchmark);
     EXPECT_TRUE(parse({"--help"}).options.help);
     EXPECT_TRUE(parse({"--version"}).options.version);
-    const auto t = parse({"--headless", "--frame-hashes", "--render-threads", "3"});
+    const auto t = parse(
+        {"--headless", "--frame-hashes", "--render-threads", "3", "--benchmark-frames", "7"});
     ASSERT_TRUE(t.error.empty()) << t.error;
     EXPECT_TRUE(t.options.frameHashes);
     EXPECT_EQ(t.options.renderThreads, 3u);
+    EXPECT_EQ(t.options.benchmarkFrames, 7u);
 }
 
 TEST(CommandLine, RejectsWhatItCannotUse) {
@@ -63,6 +65,7 @@ TEST(CommandLine, RejectsWhatItCannotUse) {
              {"--capture"},
              {"--render-threads", "0"},
              {"--render-threads", "65"},
+             {"--benchmark-frames", "0"},
              {"--window=yes"},
              {"--window", "--headless"},
          }) {
