@@ -134,6 +134,8 @@ TEST(Program, WithASoundDeviceTheMusicPlays) {
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_NE(o.err.find("start-up: music started"), std::string::npos) << o.err;
     EXPECT_EQ(o.err.find("no sound device"), std::string::npos) << o.err;
+    // The ring holds two seconds: nothing can have broken up in the second and a half.
+    EXPECT_NE(o.err.find("shutdown: sound underruns: 0\n"), std::string::npos) << o.err;
     // Asked to stop, it ends at once: the music stops within a few milliseconds.
     EXPECT_LT(o.seconds, 10.0);
 }
