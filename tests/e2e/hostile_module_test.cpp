@@ -155,19 +155,19 @@ TEST_F(HostileModules, CutShortAnywhereIsRefusedAsTruncated) {
     const Bytes music = bytesOf(TESSIVANE_MODULE);
     const Layout layout(music);
     ASSERT_EQ(layout.end, music.size());
-    // Every byte of the module header's fields, both sides of the start of every pattern,
-    // instrument and sample header, and evenly spread offsets through the rest.
-    std::vector<std::size_t> cuts;
-    for (std::size_t at = 0; at <= Layout::ORDERS + 4; ++at) {
+    // Inside and between the module header's fields, both sides of the start of every
+    // pattern, instrument and sample header, and evenly spread offsets through the rest.
+    std::vector<std::size_t> cuts = {0, 1, 16, 17, 37, 38, 58, 59, 200, 335, 336};
+    for (std::size_t at = Layout::HEADER_SIZE; at <= Layout::ORDERS + 1; at += 2) {
         cuts.push_back(at);
     }
     for (const auto* starts : {&layout.patterns, &layout.instruments, &layout.samples}) {
         for (const std::size_t at : *starts) {
-            cuts.insert(cuts.end(), {at - 1, at, at + 1, at + 8});
+            cuts.insert(cuts.end(), {at - 1, at, at + 5});
         }
     }
-    for (std::size_t k = 1; k < 64; ++k) {
-        cuts.push_back(music.size() * k / 64);
+    for (std::size_t k = 1; k < 32; ++k) {
+        cuts.push_back(music.size() * k / 32);
     }
     cuts.push_back(music.size() - 1);
     std::sort(cuts.begin(), cuts.end());
