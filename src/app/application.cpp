@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/report.h"
+#include "audio/output.h"
 #include "audio/playback.h"
 #include "platform/platform.h"
 #include "scene/scene_director.h"
@@ -164,6 +165,8 @@ void Application::shutdown() {
         delete director;
         director = nullptr;
     }
+    // Each one is a stretch the listener heard as a break in the music.
+    verboseLine("shutdown: sound underruns: %u", static_cast<unsigned>(audio::outputUnderruns()));
     audio::musicStop();
     if (device != nullptr) {
         device->Release();

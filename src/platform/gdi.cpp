@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -111,7 +112,15 @@ bool matchFontFile(const char* family, int weight, bool italic, bool fixedPitch,
 }
 
 // The built-in bitmap font at the largest whole scale whose cell fits the requested height.
-HFONT builtinFont(int height) {
+// The first fallback says why on stderr, once: the text looks different from what the
+// machine's fonts would give, and installing a font mends it.
+HFONT builtinFont(int height, const std::string& why) {
+    static bool told = false;
+    if (!told) {
+        told = true;
+        std::fprintf(stderr, "tessivane: no usable font (%s): text is drawn in the built-in font\n",
+                     why.c_str());
+    }
     const int cell = height > 0 ? height : height < 0 ? -height * 10 / 8 : SYSTEM_FONT_HEIGHT;
     auto font = std::make_unique<HFONT__>();
     font->builtinScale = std::max(1, cell / detail::BUILTIN_CELL_HEIGHT);
@@ -130,9 +139,14 @@ HFONT makeFont(int height, int width, int weight, bool italic, bool fixedPitch, 
     std::string file;
     int index = 0;
     FT_Face face = nullptr;
-    if (!startFonts() || !matchFontFile(faceName, weight, italic, fixedPitch, file, index) ||
-        FT_New_Face(gdi().library, file.c_str(), index, &face) != 0) {
-        return builtinFont(height);
+    if (!startFonts()) {
+        return builtinFont(height, "the font libraries cannot start");
+    }
+    if (!matchFontFile(faceName, weight, italic, fixedPitch, file, index)) {
+        return builtinFont(height, "fontconfig finds no scalable font");
+    }
+    if (FT_New_Face(gdi().library, file.c_str(), index, &face) != 0) {
+        return builtinFont(height, "cannot read " + file);
     }
     const double unitsPerEm = face->units_per_EM > 0 ? face->units_per_EM : 2048;
     double ascentUnits = face->ascender;
@@ -153,7 +167,7 @@ HFONT makeFont(int height, int width, int weight, bool italic, bool fixedPitch, 
     if (FT_Set_Char_Size(face, std::lround(emPixelsX * 64), std::lround(emPixels * 64), 72, 72) !=
         0) {
         FT_Done_Face(face);
-        return builtinFont(height);
+        return builtinFont(height, file + " cannot be sized");
     }
     auto font = std::make_unique<HFONT__>();
     font->face = face;

@@ -17,7 +17,19 @@ bool startVideo(std::string& error) {
     // Ctrl+C in the terminal should end the show like closing its window does.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        error = std::string("no display: ") + SDL_GetError();
+        error = std::string("no window system (") + SDL_GetError() + ")";
+        return false;
+    }
+    // Where no window system answers, SDL falls back to drivers that show nothing: the show
+    // would play for nobody and report success. They count only when asked for by name.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    const bool invisible = driver != nullptr && (SDL_strcmp(driver, "offscreen") == 0 ||
+                                                 SDL_strcmp(driver, "dummy") == 0);
+    if (invisible && (asked == nullptr || *asked == '\0')) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        error = "no window system answers (DISPLAY and WAYLAND_DISPLAY reach none; --headless "
+                "or --capture run without one)";
         return false;
     }
     videoStarted = true;

@@ -61,9 +61,18 @@ ThreadRecord* recordOf(HANDLE handle) {
     return record != nullptr && record->magic == THREAD_MAGIC ? record : nullptr;
 }
 
-std::mutex sleepMutex;
-std::condition_variable sleepWake;
-std::uint64_t wakeGeneration = 0;
+struct SleepState {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::uint64_t generation = 0;
+};
+
+// Never destroyed: a thread whose handle was closed while it ran is detached, and may still
+// be waking the sleepers on its way out while the process exits and runs its destructors.
+SleepState& sleepState() {
+    static auto* state = new SleepState;
+    return *state;
+}
 
 } // namespace
 
@@ -163,20 +172,22 @@ void Sleep(DWORD milliseconds) {
         std::this_thread::yield();
         return;
     }
-    std::unique_lock<std::mutex> lock(sleepMutex);
-    const std::uint64_t generation = wakeGeneration;
-    sleepWake.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                       [generation] { return wakeGeneration != generation; });
+    SleepState& state = sleepState();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    const std::uint64_t generation = state.generation;
+    state.wake.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                        [&state, generation] { return state.generation != generation; });
 }
 
 namespace detail {
 
 void wakeSleepers() {
+    SleepState& state = sleepState();
     {
-        std::lock_guard<std::mutex> lock(sleepMutex);
-        ++wakeGeneration;
+        std::lock_guard<std::mutex> lock(state.mutex);
+        ++state.generation;
     }
-    sleepWake.notify_all();
+    state.wake.notify_all();
 }
 
 } // namespace detail

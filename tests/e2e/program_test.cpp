@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -129,6 +130,32 @@ TEST(Program, FailuresSayWhatFailedAndExitOne) {
     EXPECT_EQ(o.err.rfind("tessivane: start-up failed: no display", 0), 0u) << o.err;
 }
 
+TEST(Program, WithoutAWindowSystemTheShowSaysSoInsteadOfPlayingUnseen) {
+    // Where a console could be driven directly, SDL would take it over instead.
+    if (std::filesystem::exists("/dev/dri")) {
+        GTEST_SKIP() << "this machine has a graphics device SDL could draw on directly";
+    }
+    // Nothing names a driver and no window system answers: SDL falls back to drivers that
+    // show nothing.
+    const Outcome o =
+        run({"--mute"},
+            {"SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=/nonexistent"});
+    EXPECT_EQ(o.exitCode, 1) << o.err;
+    EXPECT_NE(o.err.find("tessivane: start-up failed: no display: no window system answers"),
+              std::string::npos)
+        << o.err;
+}
+
+TEST(Program, WithoutAUsableFontTheTextFallsBackAndSaysSoOnce) {
+    const std::string path = tessivane::e2e::temporaryPath("nofont.png");
+    const Outcome o = run({"--screenshot", "10", path}, {"FONTCONFIG_FILE=" TESSIVANE_NO_FONTS});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.err, "tessivane: no usable font (fontconfig finds no scalable font): text is "
+                     "drawn in the built-in font\n");
+    EXPECT_TRUE(std::filesystem::exists(path));
+    std::remove(path.c_str());
+}
+
 TEST(Program, WithoutASoundDeviceTheShowSaysSoOnceAndPlaysOn) {
     const Outcome o = run({"--window", "--verbose"},
                           {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=no-such-driver"}, 1.5);
@@ -146,6 +173,8 @@ TEST(Program, WithASoundDeviceTheMusicPlays) {
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_NE(o.err.find("start-up: music started"), std::string::npos) << o.err;
     EXPECT_EQ(o.err.find("no sound device"), std::string::npos) << o.err;
+    // The ring holds two seconds: nothing can have broken up in the second and a half.
+    EXPECT_NE(o.err.find("shutdown: sound underruns: 0\n"), std::string::npos) << o.err;
     // Asked to stop, it ends at once: the music stops within a few milliseconds.
     EXPECT_LT(o.seconds, 10.0);
 }

@@ -1,13 +1,19 @@
-// Writes the fuzzer's seed modules: make_fuzz_seeds DIRECTORY
+// Writes the fuzzers' seeds: make_fuzz_seeds DIRECTORY
 //
-// Small songs that between them reach every part of the loader: both cell forms, key offs,
-// empty and missing patterns, instruments with and without samples, 8- and 16-bit data,
-// each loop mode, envelopes with sustain and loop.
+// DIRECTORY/module: small songs that between them reach every part of the loader: both cell
+// forms, key offs, empty and missing patterns, instruments with and without samples, 8- and
+// 16-bit data, each loop mode, envelopes with sustain and loop.
+// DIRECTORY/shader: the show's shader streams (a stage byte, then the tokens), and a few
+// broken ones that stop at different checks of the decoder.
 #include "music/module.h"
 #include "music/module_builder.h"
 #include "music/module_writer.h"
+#include "shaders/show_shaders.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -97,6 +103,48 @@ Module* instruments() {
     return m;
 }
 
+constexpr std::uint8_t VERTEX = 0;
+constexpr std::uint8_t PIXEL = 1;
+
+bool saveShader(const std::string& path, std::uint8_t stage,
+                std::span<const std::uint32_t> tokens) {
+    std::vector<std::uint8_t> bytes{stage};
+    for (const std::uint32_t token : tokens) {
+        for (int k = 0; k < 4; ++k) {
+            bytes.push_back(static_cast<std::uint8_t>(token >> (8 * k)));
+        }
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "make_fuzz_seeds: cannot write %s\n", path.c_str());
+        return false;
+    }
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+bool shaders(const std::string& dir) {
+    using namespace tessivane::shaders;
+    bool ok = true;
+    for (int i = 0; i < 3; ++i) {
+        ok = ok && saveShader(dir + "/vertex" + std::to_string(i) + ".bin", VERTEX,
+                              metaballVertexShader(i));
+        ok = ok &&
+             saveShader(dir + "/pixel" + std::to_string(i) + ".bin", PIXEL, metaballPixelShader(i));
+    }
+    ok = ok && saveShader(dir + "/tube.bin", VERTEX, tubeVertexShader());
+    // Broken: no end token; a pixel stream handed to the vertex decoder; a comment longer
+    // than the stream; a definition cut short.
+    const std::span<const std::uint32_t> tube = tubeVertexShader();
+    ok = ok && saveShader(dir + "/unended.bin", VERTEX, tube.first(tube.size() - 1));
+    ok = ok && saveShader(dir + "/wrong_stage.bin", VERTEX, metaballPixelShader(0));
+    const std::uint32_t comment[] = {0xFFFE0101, 0x7FFEFFFE, 0, 0x0000FFFF};
+    ok = ok && saveShader(dir + "/long_comment.bin", VERTEX, comment);
+    const std::uint32_t definition[] = {0xFFFF0101, 81, 0xA00F0001, 0x3F800000};
+    ok = ok && saveShader(dir + "/short_definition.bin", PIXEL, definition);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -105,7 +153,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    const bool ok = save(dir + "/smallest.xm", smallest()) && save(dir + "/cells.xm", cells()) &&
-                    save(dir + "/instruments.xm", instruments());
+    const std::string modules = dir + "/module";
+    std::error_code error;
+    std::filesystem::create_directories(modules, error);
+    std::filesystem::create_directories(dir + "/shader", error);
+    const bool ok = save(modules + "/smallest.xm", smallest()) &&
+                    save(modules + "/cells.xm", cells()) &&
+                    save(modules + "/instruments.xm", instruments()) && shaders(dir + "/shader");
     return ok ? 0 : 1;
 }

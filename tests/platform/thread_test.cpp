@@ -53,6 +53,10 @@ TEST(Thread, RefusesWhatItDoesNotSupport) {
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(SetThreadPriority(thread, 99), FALSE);
     work.release = true;
+    // The thread reads work until it has set the value: work must outlive that.
+    for (int i = 0; i < 5000 && work.value.load() == 0; ++i) {
+        Sleep(1);
+    }
     EXPECT_EQ(CloseHandle(thread), TRUE);
 }
 
