@@ -12,6 +12,7 @@
 #include "platform/thread.h"
 #include "platform/timer.h"
 #include "platform/wave_out.h"
+#include "scoped_environment.h"
 
 #include <algorithm>
 #include <array>
@@ -28,30 +29,7 @@
 namespace tessivane::audio {
 namespace {
 
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        old_ = had_ ? old : "";
-        setenv(name, value, 1);
-    }
-    ~ScopedEnvironment() {
-        if (had_) {
-            setenv(name_, old_.c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    bool had_;
-    std::string old_;
-};
+using tessivane::testing::ScopedEnvironment;
 
 using music::Module;
 using namespace platform;
