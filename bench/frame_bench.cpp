@@ -77,10 +77,11 @@ static void BM_WholeShowHeadless(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeShowHeadless)->Unit(benchmark::kMillisecond);
 
-// One frame of the metaball scene at 640x480: the surface update, the twenty passes of the
-// glare and the present. The argument is the number of render threads (0: one per core);
-// with one, the CPU time is the whole cost of a frame.
-static void BM_MetaballSceneFrame(benchmark::State& state) {
+// Frames of scene `scene` on a show drawing with the benchmark argument's number of render
+// threads (0: one per core), after one metaball frame: that first frame leaves the state the
+// metaball scene's later frames start from, and the shaders and stages the tube scene
+// inherits.
+static void sceneFrames(benchmark::State& state, int scene) {
     HeadlessShow show(static_cast<unsigned>(state.range(0)));
     if (!show.ok) {
         state.SkipWithError("start-up failed");
@@ -88,8 +89,17 @@ static void BM_MetaballSceneFrame(benchmark::State& state) {
     }
     scene::SceneDirector* director = show.application.sceneDirector();
     director->setScene(1);
-    director->renderFrame(); // the first frame leaves the state the others start from
+    director->renderFrame();
+    if (scene != 1) {
+        director->setScene(scene);
+    }
     renderFrames(state, director);
+}
+
+// One frame of the metaball scene at 640x480: the surface update, the twenty passes of the
+// glare and the present. With one thread, the CPU time is the whole cost of a frame.
+static void BM_MetaballSceneFrame(benchmark::State& state) {
+    sceneFrames(state, 1);
 }
 BENCHMARK(BM_MetaballSceneFrame)
     ->ArgName("threads")
@@ -99,19 +109,9 @@ BENCHMARK(BM_MetaballSceneFrame)
     ->UseRealTime();
 
 // One frame of the tube scene: 32 structures of up to 968 strip draws each through the tube
-// program, added onto the target. The argument is the number of render threads (0: one per
-// core).
+// program, added onto the target.
 static void BM_TubeSceneFrame(benchmark::State& state) {
-    HeadlessShow show(static_cast<unsigned>(state.range(0)));
-    if (!show.ok) {
-        state.SkipWithError("start-up failed");
-        return;
-    }
-    scene::SceneDirector* director = show.application.sceneDirector();
-    director->setScene(1);
-    director->renderFrame(); // the metaball scene leaves its shaders and stages bound
-    director->setScene(2);
-    renderFrames(state, director);
+    sceneFrames(state, 2);
 }
 BENCHMARK(BM_TubeSceneFrame)
     ->ArgName("threads")
