@@ -196,15 +196,8 @@ void shadeSpanReference(const PixelState& s, const PrimitivePlanes& p, int y, in
     for (int x = x0; x < x1; ++x) {
         const float fx = static_cast<float>(x) - p.refX;
         const float z = planeAt(planeRow(p.z, fy), p.z, fx);
-        if (s.depthTest) {
-            std::uint16_t& stored = s.depth[static_cast<std::ptrdiff_t>(y) * s.depthPitch + x];
-            const std::uint16_t q = toDepth16(z);
-            if (!depthPasses(s.depthFunc, q, stored)) {
-                continue;
-            }
-            if (s.depthWrite) {
-                stored = q;
-            }
+        if (!depthTestPixel(s, x, y, z)) {
+            continue;
         }
         const float w = 1.0f / planeAt(planeRow(p.invW, fy), p.invW, fx);
 

@@ -200,6 +200,23 @@ inline std::uint16_t toDepth16(float z) {
     return static_cast<std::uint16_t>(saturate(z) * 65535.0f + 0.5f);
 }
 
+// The depth test of the pixel (x, y) at depth z: whether it passes, its depth written when it
+// does and the state writes depth. Without a depth test every pixel passes.
+inline bool depthTestPixel(const PixelState& s, int x, int y, float z) {
+    if (!s.depthTest) {
+        return true;
+    }
+    std::uint16_t& stored = s.depth[static_cast<std::ptrdiff_t>(y) * s.depthPitch + x];
+    const std::uint16_t q = toDepth16(z);
+    if (!depthPasses(s.depthFunc, q, stored)) {
+        return false;
+    }
+    if (s.depthWrite) {
+        stored = q;
+    }
+    return true;
+}
+
 constexpr std::array<float, 256> unorm8Table() {
     std::array<float, 256> table{};
     for (int i = 0; i < 256; ++i) {

@@ -99,15 +99,8 @@ public:
         for (int x = x0; x <= x1; ++x) {
             const float fx = static_cast<float>(x) - p.refX;
             const float z = planeAt(zRow, p.z, fx);
-            if (s.depthTest) {
-                std::uint16_t& stored = s.depth[static_cast<std::ptrdiff_t>(y) * s.depthPitch + x];
-                const std::uint16_t q = toDepth16(z);
-                if (!depthPasses(s.depthFunc, q, stored)) {
-                    continue;
-                }
-                if (s.depthWrite) {
-                    stored = q;
-                }
+            if (!depthTestPixel(s, x, y, z)) {
+                continue;
             }
             const std::uint64_t bit = std::uint64_t{1} << (x & 63);
             if ((occupied[x >> 6] & bit) != 0 || c.count == CHUNK) {
