@@ -361,12 +361,20 @@ TEST_F(StateSweep, SmallPiledUpTrianglesMatchTheReferencePath) {
 }
 
 TEST_F(StateSweep, WideAndNarrowOperationsGiveTheSameBytes) {
-    for (const std::uint32_t seed : {4u, 6u}) {
-        const std::vector<std::uint32_t> wide = render(false, seed);
+    // Large triangles, then small ones whose spans are found four columns at a time.
+    const struct {
+        std::uint32_t seed;
+        float spread;
+        int perDraw;
+    } sweeps[] = {{4u, 160.0f, 1}, {6u, 160.0f, 1}, {9u, 14.0f, 60}, {10u, 30.0f, 20}};
+    for (const auto& sweep : sweeps) {
+        const std::vector<std::uint32_t> wide =
+            render(false, sweep.seed, sweep.spread, sweep.perDraw);
         soft::enableWideOperations(false);
-        const std::vector<std::uint32_t> narrow = render(false, seed);
+        const std::vector<std::uint32_t> narrow =
+            render(false, sweep.seed, sweep.spread, sweep.perDraw);
         soft::enableWideOperations(true);
-        EXPECT_TRUE(narrow == wide) << "seed " << seed;
+        EXPECT_TRUE(narrow == wide) << "seed " << sweep.seed;
     }
 }
 

@@ -509,6 +509,7 @@ PixelProgram::Write chooseWrite(const PixelState& s, bool wide) {
 PixelProgram compilePixelProgram(const PixelState& s) {
     const bool wide = wideOperationsEnabled();
     PixelProgram program;
+    program.wide = wide;
     program.depth = chooseDepth(s, wide);
     program.interpolate = planesVariant<interpolate>(wide);
     auto emit = [&program](PixelOp::Run run, int stage, int dst, int arg1, int arg2) {

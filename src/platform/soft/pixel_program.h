@@ -52,6 +52,7 @@ struct PixelProgram {
     std::uint8_t colorReg = REG_DIFFUSE; // where the final RGB is
     std::uint8_t alphaReg = REG_DIFFUSE; // where the final alpha is
     Write write = nullptr;               // blends and stores
+    bool wide = false;                   // compiled for 256-bit vectors
 };
 
 PixelProgram compilePixelProgram(const PixelState& state);

@@ -3,6 +3,13 @@
 #include "platform/soft/raster.h"
 
 #include <algorithm>
+#include <bit>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESSIVANE_WIDE 1
+#define WIDE __attribute__((target("avx2")))
+#endif
 
 namespace tessivane::platform::soft {
 
@@ -53,10 +60,127 @@ Plane solvePlane(double x1, double y1, double x2, double y2, double invDet, floa
     return p;
 }
 
+// The planes of a triangle's depth, 1/w and attributes, solved at its snapped vertices.
+void solvePlanes(const BatchTriangle& tri, const float* v0, const float* v1, const float* v2,
+                 int attributeCount, PrimitivePlanes& planes) {
+    const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
+    const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
+    const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
+    const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
+    const double invDet = 1.0 / (x1 * y2 - x2 * y1);
+    planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
+    planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+    planes.perspective = true;
+    planes.z = solvePlane(x1, y1, x2, y2, invDet, v0[2], v1[2], v2[2]);
+    planes.invW = solvePlane(x1, y1, x2, y2, invDet, v0[3], v1[3], v2[3]);
+    for (int k = 0; k < attributeCount; ++k) {
+        planes.attribute[k] = solvePlane(x1, y1, x2, y2, invDet, v0[4 + k], v1[4 + k], v2[4 + k]);
+    }
+}
+
 // Triangles at most this many pixels wide find their spans by stepping the edge functions
 // across the bounding box, cheaper than the divisions that wider ones use. Their pixels are
 // gathered across triangles rather than shaded triangle by triangle.
 constexpr int NARROW = 16;
+
+// The covered columns of one row.
+struct RowSpan {
+    int y, first, last;
+};
+
+// The spans of rows y0..y1 (at most a strip's) of a triangle whose bounding box is `width`
+// (at most NARROW) columns from colMin: the edge functions stepped from column to column.
+// Writes the rows that have covered pixels, in order, and returns how many. A triangle's
+// span in a row is contiguous: its first and last covered columns.
+int narrowSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
+    std::int64_t value[3], perRow[3], perColumn[3];
+    for (int i = 0; i < 3; ++i) {
+        const Edge& e = edges[i];
+        value[i] = e.dx * (std::int64_t(y0) * SUBPIXEL - e.y0) -
+                   e.dy * (std::int64_t(colMin) * SUBPIXEL - e.x0) - e.bias;
+        perRow[i] = e.dx * SUBPIXEL;
+        perColumn[i] = -e.dy * SUBPIXEL;
+    }
+    int rows = 0;
+    for (int y = y0; y <= y1; ++y) {
+        std::int64_t e0 = value[0], e1 = value[1], e2 = value[2];
+        int first = width, last = -1;
+        for (int x = 0; x < width; ++x) {
+            if ((e0 | e1 | e2) >= 0) {
+                first = std::min(first, x);
+                last = x;
+            }
+            e0 += perColumn[0];
+            e1 += perColumn[1];
+            e2 += perColumn[2];
+        }
+        for (int i = 0; i < 3; ++i) {
+            value[i] += perRow[i];
+        }
+        if (first <= last) {
+            spans[rows++] = RowSpan{y, colMin + first, colMin + last};
+        }
+    }
+    return rows;
+}
+
+#if TESSIVANE_WIDE
+// The same, four columns of a row per 256-bit vector of edge values: a column is covered
+// where no edge function is negative, that is where the sign bit of their OR is clear.
+template <int GROUPS>
+WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
+    __m256i value[3][GROUPS];
+    __m256i perRow[3];
+    for (int i = 0; i < 3; ++i) {
+        const Edge& e = edges[i];
+        const std::int64_t v = e.dx * (std::int64_t(y0) * SUBPIXEL - e.y0) -
+                               e.dy * (std::int64_t(colMin) * SUBPIXEL - e.x0) - e.bias;
+        const std::int64_t c = -e.dy * SUBPIXEL;
+        value[i][0] = _mm256_set_epi64x(v + 3 * c, v + 2 * c, v + c, v);
+        for (int g = 1; g < GROUPS; ++g) {
+            value[i][g] = _mm256_add_epi64(value[i][g - 1], _mm256_set1_epi64x(4 * c));
+        }
+        perRow[i] = _mm256_set1_epi64x(e.dx * SUBPIXEL);
+    }
+    const unsigned columns = (1u << width) - 1u;
+    int rows = 0;
+    for (int y = y0; y <= y1; ++y) {
+        unsigned outside = 0;
+        for (int g = 0; g < GROUPS; ++g) {
+            const __m256i any =
+                _mm256_or_si256(_mm256_or_si256(value[0][g], value[1][g]), value[2][g]);
+            outside |= unsigned(_mm256_movemask_pd(_mm256_castsi256_pd(any))) << (4 * g);
+            for (int i = 0; i < 3; ++i) {
+                value[i][g] = _mm256_add_epi64(value[i][g], perRow[i]);
+            }
+        }
+        const unsigned inside = ~outside & columns;
+        if (inside != 0) {
+            spans[rows++] = RowSpan{y, colMin + std::countr_zero(inside),
+                                    colMin + 31 - std::countl_zero(inside)};
+        }
+    }
+    return rows;
+}
+
+WIDE int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1,
+                         RowSpan* spans) {
+    switch ((width + 3) >> 2) {
+    case 1:
+        return wideSpans<1>(edges, colMin, width, y0, y1, spans);
+    case 2:
+        return wideSpans<2>(edges, colMin, width, y0, y1, spans);
+    case 3:
+        return wideSpans<3>(edges, colMin, width, y0, y1, spans);
+    default:
+        return wideSpans<4>(edges, colMin, width, y0, y1, spans);
+    }
+}
+#else
+int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
+    return narrowSpans(edges, colMin, width, y0, y1, spans);
+}
+#endif
 
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
@@ -85,9 +209,7 @@ public:
     void add(const DrawRecord& d, const PrimitivePlanes& p, int y, int x0, int x1) {
         PixelChunk& c = scratch_.chunk;
         if (draw_ != &d) {
-            flush();
-            draw_ = &d;
-            c.count = 0; // the chunk may hold what a triangle shaded alone left in it
+            begin(d);
         }
         const PixelState& s = d.state;
         std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
@@ -106,7 +228,6 @@ public:
             if ((occupied[x >> 6] & bit) != 0 || c.count == CHUNK) {
                 flush();
                 draw_ = &d;
-                c.count = 0;
             }
             occupied[x >> 6] |= bit;
             const int k = c.count++;
@@ -119,19 +240,30 @@ public:
             c.w[k] = w;
             for (int a = 0; a < s.attributeCount; ++a) {
                 const Plane& plane = p.attribute[a];
-                const AttributeSlot& slot = s.attributes[a];
-                float* values = slot.coordinate ? c.coord[slot.index][slot.component]
-                                                : c.reg[slot.index][slot.component];
                 const float value = (plane.c + plane.b * fy) + plane.a * fx;
-                values[k] = perspective ? value * w : value;
+                destination_[a][k] = perspective ? value * w : value;
             }
         }
     }
 
 private:
+    // Starts gathering the pixels of draw d, with where each of its attributes goes.
+    void begin(const DrawRecord& d) {
+        flush();
+        draw_ = &d;
+        PixelChunk& c = scratch_.chunk;
+        c.count = 0; // the chunk may hold what a triangle shaded alone left in it
+        for (int a = 0; a < d.state.attributeCount; ++a) {
+            const AttributeSlot& slot = d.state.attributes[a];
+            destination_[a] = slot.coordinate ? c.coord[slot.index][slot.component]
+                                              : c.reg[slot.index][slot.component];
+        }
+    }
+
     StripScratch& scratch_;
     int stripTop_;
     const DrawRecord* draw_ = nullptr;
+    float* destination_[MAX_ATTRIBUTES] = {};
 };
 
 } // namespace
@@ -199,90 +331,52 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             const float* v1 = &pool_[tri.vertex[1]];
             const float* v2 = &pool_[tri.vertex[2]];
 
-            // The planes are solved when the first covered pixel is found: many small
-            // triangles cover no pixel centre of a strip they touch.
-            PrimitivePlanes planes;
-            bool planesSolved = false;
-            const auto solvePlanes = [&] {
-                const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
-                const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
-                const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
-                const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
-                const double invDet = 1.0 / (x1 * y2 - x2 * y1);
-                planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
-                planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
-                planes.perspective = true;
-                planes.z = solvePlane(x1, y1, x2, y2, invDet, v0[2], v1[2], v2[2]);
-                planes.invW = solvePlane(x1, y1, x2, y2, invDet, v0[3], v1[3], v2[3]);
-                for (int k = 0; k < draw.state.attributeCount; ++k) {
-                    planes.attribute[k] =
-                        solvePlane(x1, y1, x2, y2, invDet, v0[4 + k], v1[4 + k], v2[4 + k]);
-                }
-                planesSolved = true;
-            };
-
             const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
                                    makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
                                    makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
             const int y0 = std::max<int>(tri.rowMin, stripTop);
-            const int y1End = std::min<int>(tri.rowMax, stripBottom);
-            const bool narrow = tri.colMax - tri.colMin < NARROW;
-            int covered = 0;
-            // For narrow triangles: each edge function at the bounding box's left column, and
-            // its change per row and per column.
-            std::int64_t rowValue[3] = {}, perRow[3] = {}, perColumn[3] = {};
-            if (narrow) {
-                for (int i = 0; i < 3; ++i) {
-                    const Edge& e = edges[i];
-                    rowValue[i] = e.dx * (std::int64_t(y0) * SUBPIXEL - e.y0) -
-                                  e.dy * (std::int64_t(tri.colMin) * SUBPIXEL - e.x0) - e.bias;
-                    perRow[i] = e.dx * SUBPIXEL;
-                    perColumn[i] = -e.dy * SUBPIXEL;
-                }
-            }
-            for (int y = y0; y <= y1End; ++y) {
-                std::int64_t left = tri.colMin;
-                std::int64_t right = tri.colMax;
-                if (narrow) {
-                    // Spans of a triangle are contiguous: the first and last covered columns.
-                    std::int64_t e0 = rowValue[0], e1 = rowValue[1], e2 = rowValue[2];
-                    std::int64_t first = right + 1, last = left - 1;
-                    for (std::int64_t x = left; x <= right; ++x) {
-                        if ((e0 | e1 | e2) >= 0) {
-                            first = std::min(first, x);
-                            last = x;
-                        }
-                        e0 += perColumn[0];
-                        e1 += perColumn[1];
-                        e2 += perColumn[2];
-                    }
-                    left = first;
-                    right = last;
-                    for (int i = 0; i < 3; ++i) {
-                        rowValue[i] += perRow[i];
-                    }
-                } else {
+            const int y1 = std::min<int>(tri.rowMax, stripBottom);
+            RowSpan spans[STRIP_ROWS];
+            int rows = 0;
+            if (tri.colMax - tri.colMin < NARROW) {
+                const int width = tri.colMax - tri.colMin + 1;
+                // The reference path keeps to the plain stepping.
+                rows = draw.program.wide && !draw.reference
+                           ? narrowSpansWide(edges, tri.colMin, width, y0, y1, spans)
+                           : narrowSpans(edges, tri.colMin, width, y0, y1, spans);
+            } else {
+                for (int y = y0; y <= y1; ++y) {
+                    std::int64_t left = tri.colMin;
+                    std::int64_t right = tri.colMax;
                     for (const Edge& e : edges) {
                         clampSpan(e, y, left, right);
                     }
+                    if (left <= right) {
+                        spans[rows++] = RowSpan{y, int(left), int(right)};
+                    }
                 }
-                if (left > right) {
-                    continue;
-                }
-                if (!planesSolved) {
-                    solvePlanes();
-                }
+            }
+            if (rows == 0) {
+                break; // many small triangles cover no pixel centre of a strip they touch
+            }
+            PrimitivePlanes planes;
+            solvePlanes(tri, v0, v1, v2, draw.state.attributeCount, planes);
+            int covered = 0;
+            for (int r = 0; r < rows; ++r) {
+                const int y = spans[r].y;
+                const int left = spans[r].first;
+                const int right = spans[r].last;
                 if (gathered) {
-                    gathering.add(draw, planes, y, static_cast<int>(left), static_cast<int>(right));
+                    gathering.add(draw, planes, y, left, right);
                     continue;
                 }
                 if (draw.reference) {
-                    shadeSpanReference(draw.state, planes, y, int(left), int(right) + 1);
+                    shadeSpanReference(draw.state, planes, y, left, right + 1);
                     continue;
                 }
                 // Pixels of several rows are shaded together, CHUNK at a time.
-                for (auto x = static_cast<int>(left); x <= right;) {
-                    const int n = std::min(CHUNK - covered, static_cast<int>(right) - x + 1);
+                for (int x = left; x <= right;) {
+                    const int n = std::min(CHUNK - covered, right - x + 1);
                     for (int i = 0; i < n; ++i) {
                         chunk.x[covered + i] = x + i;
                         chunk.y[covered + i] = y;
