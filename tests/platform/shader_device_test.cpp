@@ -7,6 +7,7 @@
 #include "shaders/shader_assembler.h"
 #include "shaders/show_shaders.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -504,6 +505,87 @@ TEST_F(Shaders, AVertexShaderLeavingOutASetFeedsItsStageZeroCoordinates) {
     const std::uint32_t expected = 0xFF404040u;
     EXPECT_EQ(this->pixel(100, 100), expected);
     EXPECT_EQ(this->pixel(600, 20), expected);
+}
+
+// Draws that walk through a vertex buffer reuse the vertices processed ahead for the earlier
+// ones; a change of constants or of the buffer's contents, and draws out of order, must give
+// exactly what processing every draw's vertices at its call gives.
+TEST_F(Shaders, VerticesProcessedAheadFollowConstantsAndBufferChanges) {
+    constexpr int QUADS = 64;
+    std::vector<QuadVertex> quads;
+    for (int q = 0; q < QUADS; ++q) {
+        const float x = -0.9f + 0.22f * float(q % 8), y = -0.9f + 0.22f * float(q / 8);
+        quads.push_back({x, y + 0.3f, 0.5f, 0, 0});
+        quads.push_back({x + 0.3f, y + 0.3f, 0.5f, 0, 0});
+        quads.push_back({x, y, 0.5f, 0, 0});
+        quads.push_back({x + 0.3f, y, 0.5f, 0, 0});
+    }
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(UINT(quads.size() * sizeof(QuadVertex)), 0, 0,
+                                         D3DPOOL_MANAGED, &buffer, nullptr),
+              D3D_OK);
+    own(buffer);
+    auto fill = [&](float shift) {
+        void* data = nullptr;
+        ASSERT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
+        auto* v = static_cast<QuadVertex*>(data);
+        for (std::size_t i = 0; i < quads.size(); ++i) {
+            v[i] = quads[i];
+            v[i].y += shift;
+        }
+        buffer->Unlock();
+    };
+    IDirect3DVertexShader9* shader =
+        vertexShader(words(assemble(VS_1_1, dcl_position(v0), add(oPos, v0, c0), mov(oT0, c1))));
+    IDirect3DVertexDeclaration9* layout = declaration(QUAD_ELEMENTS);
+    IDirect3DTexture9* palette = ownTexture(2, 2, {0xFF200000, 0xFF002000, 0xFF000020, 0xFF101010});
+    auto constants = [&](float dx, float r, float g) {
+        const float offset[4] = {dx, 0, 0, 0};
+        const float colour[4] = {r, g, 0, 1}; // picks a texel
+        device->SetVertexShaderConstantF(0, offset, 1);
+        device->SetVertexShaderConstantF(1, colour, 1);
+    };
+    auto drawQuads = [&](int first, int last, int step) {
+        for (int q = first; q != last; q += step) {
+            device->DrawPrimitive(D3DPT_TRIANGLESTRIP, UINT(4 * q), 2);
+        }
+    };
+    auto render = [&](bool reference) {
+        soft()->useReferenceVertexPath(reference);
+        fill(0.0f);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->BeginScene();
+        device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        device->SetTexture(0, palette);
+        device->SetVertexDeclaration(layout);
+        device->SetVertexShader(shader);
+        device->SetStreamSource(0, buffer, 0, sizeof(QuadVertex));
+        constants(0.0f, 0.25f, 0.25f);
+        drawQuads(0, 20, 1);
+        constants(0.01f, 0.75f, 0.25f); // between two draws of one walk
+        drawQuads(20, 40, 1);
+        device->EndScene();
+        device->BeginScene();
+        fill(0.05f); // the contents change under the vertices processed ahead
+        drawQuads(40, QUADS, 1);
+        drawQuads(QUADS - 1, 30, -1); // backwards, then from a later offset
+        device->SetStreamSource(0, buffer, 4 * sizeof(QuadVertex), sizeof(QuadVertex));
+        drawQuads(0, 10, 1);
+        device->EndScene();
+        return frame();
+    };
+    const std::vector<std::uint32_t> reference = render(true);
+    const std::vector<std::uint32_t> reused = render(false);
+    soft()->useReferenceVertexPath(false);
+    EXPECT_TRUE(reused == reference);
+    EXPECT_NE(std::count(reference.begin(), reference.end(), 0xFF000000u),
+              std::ptrdiff_t(reference.size()));
 }
 
 // ---- Broken geometry

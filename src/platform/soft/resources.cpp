@@ -4,6 +4,7 @@
 #include "platform/soft/soft_device.h"
 #include "platform/window_internal.h"
 
+#include <atomic>
 #include <new>
 
 namespace tessivane::platform::soft {
@@ -376,6 +377,18 @@ HRESULT SoftVertexBuffer::create(DeviceLinkPtr link, UINT length, DWORD usage, D
     return D3D_OK;
 }
 
+namespace {
+
+std::uint64_t nextContents() {
+    static std::atomic<std::uint64_t> counter{0};
+    return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+} // namespace
+
+SoftVertexBuffer::SoftVertexBuffer(DeviceLinkPtr link, DWORD usage, DWORD fvf, D3DPOOL pool)
+    : link_(std::move(link)), usage_(usage), fvf_(fvf), pool_(pool), contents_(nextContents()) {}
+
 HRESULT SoftVertexBuffer::GetDevice(IDirect3DDevice9** ppDevice) {
     return lendDevice(link_, ppDevice);
 }
@@ -393,6 +406,7 @@ HRESULT SoftVertexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbDat
     }
     // Vertices are read when a draw is made, so nothing pending depends on the contents.
     ++locks_;
+    contents_ = nextContents();
     *ppbData = data_.data() + OffsetToLock;
     return D3D_OK;
 }
@@ -402,6 +416,7 @@ HRESULT SoftVertexBuffer::Unlock() {
         return D3DERR_INVALIDCALL;
     }
     --locks_;
+    contents_ = nextContents();
     return D3D_OK;
 }
 

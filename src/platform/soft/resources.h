@@ -123,10 +123,12 @@ public:
     const std::uint8_t* data() const { return data_.data(); }
     UINT size() const { return static_cast<UINT>(data_.size()); }
     const DeviceLinkPtr& link() const { return link_; }
+    // Changes whenever the contents may have changed (every lock and unlock), and no two
+    // buffers ever share a value: what was computed from the contents is valid while it holds.
+    std::uint64_t contents() const { return contents_; }
 
 private:
-    SoftVertexBuffer(DeviceLinkPtr link, DWORD usage, DWORD fvf, D3DPOOL pool)
-        : link_(std::move(link)), usage_(usage), fvf_(fvf), pool_(pool) {}
+    SoftVertexBuffer(DeviceLinkPtr link, DWORD usage, DWORD fvf, D3DPOOL pool);
     ~SoftVertexBuffer() override = default;
 
     DeviceLinkPtr link_;
@@ -136,6 +138,7 @@ private:
     D3DPOOL pool_;
     HDC dc_ = nullptr; // the context handed out by GetDC, until ReleaseDC
     int locks_ = 0;    // vertex buffers may be locked several times over
+    std::uint64_t contents_;
 };
 
 } // namespace tessivane::platform::soft

@@ -128,8 +128,15 @@ private:
     const char* prepareVertices(bool& preTransformed);
     // Runs count vertices through the fixed-function stage or the bound vertex shader.
     void processVertices(const std::uint8_t* data, UINT stride, UINT count, VertexOutput* out);
+    // Draws from data, available bytes long; source is the vertex buffer data lies in at
+    // sourceOffset, or null for vertices in the caller's memory.
     HRESULT draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
-                 std::uint64_t available, UINT stride);
+                 std::uint64_t available, UINT stride, const SoftVertexBuffer* source = nullptr,
+                 std::uint64_t sourceOffset = 0);
+    // The shader-processed vertices of count vertices at byte offset of source, taken from
+    // the vertices processed for earlier draws where they are still valid.
+    const VertexOutput* shadedVertices(const SoftVertexBuffer& source, std::uint64_t offset,
+                                       UINT stride, UINT count, std::uint64_t available);
     // Hands the queue to the helper threads and starts a new one, so that the calling thread
     // can go on transforming while they rasterize. Queues are drawn strictly in order.
     void submitPendingDraws();
@@ -178,11 +185,27 @@ private:
 
     WorkerPool workers_;
     std::vector<StripScratch> chunks_; // one per worker
-    Batch batches_[2];               // the one being filled and the one being drawn
-    std::vector<IUnknown*> held_[2]; // per queue: the textures its draws read
-    int current_ = 0;                // the queue being filled
-    bool submitted_ = false;         // the other queue is being drawn
+    Batch batches_[2];                 // the one being filled and the one being drawn
+    std::vector<IUnknown*> held_[2];   // per queue: the textures its draws read
+    int current_ = 0;                  // the queue being filled
+    bool submitted_ = false;           // the other queue is being drawn
     std::vector<VertexOutput> vertices_;
+
+    // Vertices a shader processed from a vertex buffer, kept for the draws that follow:
+    // draws that walk through a buffer a piece at a time then run the program over long runs
+    // of vertices instead of a few at a time. Valid while the buffer's contents, the state the
+    // vertices were processed with and the constants stay as they were.
+    struct ShadedVertices {
+        const SoftVertexBuffer* buffer = nullptr;
+        std::uint64_t contents = 0;
+        std::uint64_t stateVersion = 0;
+        std::uint64_t constantsVersion = 0;
+        UINT stride = 0;
+        std::uint64_t offset = 0; // of the first vertex in the buffer
+        UINT count = 0;
+        std::vector<VertexOutput> vertices;
+    } shaded_;
+    std::uint64_t vertexConstantsVersion_ = 0;
 };
 
 } // namespace tessivane::platform::soft

@@ -15,6 +15,8 @@ namespace {
 constexpr UINT MAX_PRIMITIVES = 0xFFFFF;
 // Draws are processed this many primitives at a time (even, for strips).
 constexpr UINT DRAW_PIECE = 2048;
+// The most vertices a shader processes ahead of the draws that walk through a buffer.
+constexpr UINT SHADE_AHEAD = 1024;
 
 } // namespace
 
@@ -167,8 +169,44 @@ const char* SoftDevice::prepareDraw() {
     return nullptr;
 }
 
+const VertexOutput* SoftDevice::shadedVertices(const SoftVertexBuffer& source, std::uint64_t offset,
+                                               UINT stride, UINT count, std::uint64_t available) {
+    ShadedVertices& s = shaded_;
+    const bool valid = s.buffer == &source && s.contents == source.contents() &&
+                       s.stateVersion == preparedVersion_ &&
+                       s.constantsVersion == vertexConstantsVersion_ && s.stride == stride;
+    if (valid && offset >= s.offset && (offset - s.offset) % stride == 0 &&
+        (offset - s.offset) / stride + count <= s.count) {
+        return s.vertices.data() + (offset - s.offset) / stride;
+    }
+    // Processing ahead pays only for draws that go on where the last one ended: then each
+    // run doubles, up to SHADE_AHEAD. Anything else processes just what it draws.
+    UINT run = count;
+    if (valid && offset == s.offset + std::uint64_t{s.count} * stride) {
+        const std::uint64_t fit = (available - vertexSize_) / stride + 1; // available >= one
+        run = static_cast<UINT>(std::max<std::uint64_t>(
+            count, std::min<std::uint64_t>({2ull * s.count, SHADE_AHEAD, fit})));
+    }
+    try {
+        s.vertices.resize(run);
+    } catch (const std::bad_alloc&) {
+        s.buffer = nullptr;
+        return nullptr;
+    }
+    processVertices(source.data() + offset, stride, run, s.vertices.data());
+    s.buffer = &source;
+    s.contents = source.contents();
+    s.stateVersion = preparedVersion_;
+    s.constantsVersion = vertexConstantsVersion_;
+    s.stride = stride;
+    s.offset = offset;
+    s.count = run;
+    return s.vertices.data();
+}
+
 HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
-                         std::uint64_t available, UINT stride) {
+                         std::uint64_t available, UINT stride, const SoftVertexBuffer* source,
+                         std::uint64_t sourceOffset) {
     if (!inScene_) {
         return invalid("a draw outside BeginScene and EndScene");
     }
@@ -222,18 +260,27 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
         } else if (type != D3DPT_POINTLIST) {
             pieceVertices = count + 2;
         }
-        try {
-            vertices_.resize(pieceVertices);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
+        const std::uint64_t pieceOffset = std::uint64_t{firstVertex} * stride;
+        const VertexOutput* vertices = nullptr;
+        if (source != nullptr && stride != 0 && shaderVertices_ && !referenceVertices_) {
+            vertices = shadedVertices(*source, sourceOffset + pieceOffset, stride, pieceVertices,
+                                      available - pieceOffset);
+            if (vertices == nullptr) {
+                return E_OUTOFMEMORY;
+            }
+        } else {
+            try {
+                vertices_.resize(pieceVertices);
+            } catch (const std::bad_alloc&) {
+                return E_OUTOFMEMORY;
+            }
+            processVertices(data + pieceOffset, stride, pieceVertices, vertices_.data());
+            vertices = vertices_.data();
         }
-        processVertices(data + static_cast<std::size_t>(firstVertex) * stride, stride,
-                        pieceVertices, vertices_.data());
         if (!recordQueued_) {
             prepareDraw(); // the queue was drawn: the record goes in again
         }
-        batch().addPrimitives(recordIndex_, geometry_, type, vertices_.data(), pieceVertices,
-                              count);
+        batch().addPrimitives(recordIndex_, geometry_, type, vertices, pieceVertices, count);
         if (batch().full()) {
             submitPendingDraws();
         }
@@ -252,7 +299,7 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVert
         return invalid("a draw reading past the end of its vertex buffer");
     }
     return draw(PrimitiveType, PrimitiveCount, stream_->data() + start, stream_->size() - start,
-                streamStride_);
+                streamStride_, stream_, start);
 }
 
 HRESULT SoftDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,

@@ -50,6 +50,7 @@ bool inRange(UINT start, UINT count, UINT registers) {
 
 void SoftDevice::useReferenceVertexPath(bool on) {
     referenceVertices_ = on;
+    shaded_.buffer = nullptr;
 }
 
 HRESULT SoftDevice::CreateVertexShader(const DWORD* pFunction, IDirect3DVertexShader9** ppShader) {
@@ -98,6 +99,7 @@ HRESULT SoftDevice::SetVertexShaderConstantF(UINT StartRegister, const float* pC
         return D3DERR_INVALIDCALL;
     }
     std::memcpy(vertexConstants_[StartRegister], pConstantData, sizeof(float) * 4 * Vector4fCount);
+    ++vertexConstantsVersion_;
     return D3D_OK;
 }
 

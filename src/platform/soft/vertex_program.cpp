@@ -1,5 +1,6 @@
 #include "platform/soft/vertex_program.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -78,6 +79,21 @@ void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride
     for (int i = 0; i < fetch.inputCount; ++i) {
         const VertexFetch::Input& input = fetch.inputs[i];
         float(*rows)[VERTEX_BATCH] = r.reg[input.reg];
+        if (input.present &&
+            (input.type == D3DDECLTYPE_FLOAT3 || input.type == D3DDECLTYPE_FLOAT2)) {
+            // The commonest elements, read without going through the general conversion.
+            const int size = input.type == D3DDECLTYPE_FLOAT3 ? 3 : 2;
+            const std::uint8_t* p = data + input.offset;
+            for (int ch = 0; ch < size; ++ch) {
+                for (int k = 0; k < count; ++k) {
+                    rows[ch][k] = readFloat(p + static_cast<std::size_t>(k) * stride + 4 * ch);
+                }
+            }
+            for (int ch = size; ch < 4; ++ch) {
+                std::fill(rows[ch], rows[ch] + count, ch == 3 ? 1.0f : 0.0f);
+            }
+            continue;
+        }
         for (int k = 0; k < count; ++k) {
             float value[4];
             if (input.present) {
@@ -322,23 +338,31 @@ int definitionOf(const shader::ShaderProgram& program, int index) {
 void writeOutputs(const VertexProgram& program, const VertexShaderSetup& setup,
                   const VertexRegisters& r, int count, VertexOutput* out) {
     static constexpr float DEFAULT[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    auto component = [&](int reg, int ch, int k) {
-        return (program.outputWritten[reg - VREG_POSITION] & (1 << ch)) ? r.reg[reg][ch][k]
-                                                                        : DEFAULT[ch];
+    // One field of every vertex at a time: float `field` of each output from component ch
+    // of register reg, or the component's default where the program does not write it.
+    auto copy = [&](int field, int reg, int ch, bool clamp) {
+        float* first = reinterpret_cast<float*>(out) + field;
+        if (!(program.outputWritten[reg - VREG_POSITION] & (1 << ch))) {
+            for (int k = 0; k < count; ++k) {
+                first[k * VERTEX_OUTPUT_FLOATS] = DEFAULT[ch];
+            }
+            return;
+        }
+        const float* values = r.reg[reg][ch];
+        for (int k = 0; k < count; ++k) {
+            first[k * VERTEX_OUTPUT_FLOATS] = clamp ? saturate(values[k]) : values[k];
+        }
     };
-    for (int k = 0; k < count; ++k) {
-        VertexOutput& o = out[k];
-        for (int ch = 0; ch < 4; ++ch) {
-            o.position[ch] = component(VREG_POSITION, ch, k);
-            // Colours leave the vertex stage clamped.
-            o.diffuse[ch] = saturate(component(VREG_COLOR0, ch, k));
-            o.specular[ch] = saturate(component(VREG_COLOR1, ch, k));
-        }
-        for (int stage = 0; stage < MAX_STAGES; ++stage) {
-            const int reg = VREG_TEXCOORD0 + setup.stageSet[stage];
-            o.texcoord[stage][0] = component(reg, 0, k);
-            o.texcoord[stage][1] = component(reg, 1, k);
-        }
+    for (int ch = 0; ch < 4; ++ch) {
+        copy(ch, VREG_POSITION, ch, false);
+        // Colours leave the vertex stage clamped.
+        copy(OUTPUT_DIFFUSE + ch, VREG_COLOR0, ch, true);
+        copy(OUTPUT_SPECULAR + ch, VREG_COLOR1, ch, true);
+    }
+    for (int stage = 0; stage < MAX_STAGES; ++stage) {
+        const int reg = VREG_TEXCOORD0 + setup.stageSet[stage];
+        copy(OUTPUT_TEXCOORD + 2 * stage, reg, 0, false);
+        copy(OUTPUT_TEXCOORD + 2 * stage + 1, reg, 1, false);
     }
 }
 
