@@ -190,14 +190,22 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     return offset;
 }
 
-void Batch::emitTriangle(const GeometryTarget& t, std::uint32_t a, std::uint32_t b,
-                         std::uint32_t c) {
-    BatchTriangle tri;
-    const std::uint32_t offsets[3] = {a, b, c};
+void Batch::emitProjected(const GeometryTarget& t, const std::uint32_t vertex[3]) {
+    std::int32_t x[3], y[3];
     for (int i = 0; i < 3; ++i) {
-        tri.vertex[i] = offsets[i];
-        tri.x[i] = snap(pool_[offsets[i]]);
-        tri.y[i] = snap(pool_[offsets[i] + 1]);
+        x[i] = snap(pool_[vertex[i]]);
+        y[i] = snap(pool_[vertex[i] + 1]);
+    }
+    emitTriangle(t, vertex, x, y);
+}
+
+void Batch::emitTriangle(const GeometryTarget& t, const std::uint32_t vertex[3],
+                         const std::int32_t x[3], const std::int32_t y[3]) {
+    BatchTriangle tri;
+    for (int i = 0; i < 3; ++i) {
+        tri.vertex[i] = vertex[i];
+        tri.x[i] = x[i];
+        tri.y[i] = y[i];
     }
     // Twice the signed area; positive when the triangle runs clockwise on screen.
     const std::int64_t area = (std::int64_t(tri.x[1]) - tri.x[0]) * (tri.y[2] - tri.y[0]) -
@@ -247,7 +255,7 @@ void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
                 }
                 o[i] = projected_[index[i]];
             }
-            emitTriangle(t, o[0], o[1], o[2]);
+            emitProjected(t, o);
             return;
         }
         // Outside the drawable range: back to clip space, clip, and project again.
@@ -277,18 +285,22 @@ void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
     }
     const unsigned crossed = codes[0] | codes[1] | codes[2];
     if (crossed == 0) {
+        if (index[0] != UINT32_MAX) {
+            // A draw's vertices inside every plane were projected and snapped up front.
+            const std::uint32_t o[3] = {projected_[index[0]], projected_[index[1]],
+                                        projected_[index[2]]};
+            const std::int32_t x[3] = {snappedX_[index[0]], snappedX_[index[1]],
+                                       snappedX_[index[2]]};
+            const std::int32_t y[3] = {snappedY_[index[0]], snappedY_[index[1]],
+                                       snappedY_[index[2]]};
+            emitTriangle(t, o, x, y);
+            return;
+        }
         std::uint32_t o[3];
         for (int i = 0; i < 3; ++i) {
-            if (index[i] == UINT32_MAX) {
-                o[i] = project(t, *v[i], true);
-            } else {
-                if (projected_[index[i]] == UINT32_MAX) {
-                    projected_[index[i]] = project(t, *v[i], true);
-                }
-                o[i] = projected_[index[i]];
-            }
+            o[i] = project(t, *v[i], true);
         }
-        emitTriangle(t, o[0], o[1], o[2]);
+        emitProjected(t, o);
         return;
     }
 
@@ -336,7 +348,8 @@ void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
         fan[i] = project(t, buffers[from][i], true);
     }
     for (int i = 1; i + 1 < count; ++i) {
-        emitTriangle(t, fan[0], fan[i], fan[i + 1]);
+        const std::uint32_t o[3] = {fan[0], fan[i], fan[i + 1]};
+        emitProjected(t, o);
     }
 }
 
@@ -380,9 +393,19 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
     }
     projected_.assign(vertexCount, UINT32_MAX);
     if (!t.preTransformed) {
+        // Every vertex inside all planes is drawn by the triangles that use it as it is, so
+        // it is projected and snapped once here rather than by each of them.
         codes_.resize(vertexCount);
+        snappedX_.resize(vertexCount);
+        snappedY_.resize(vertexCount);
         for (UINT i = 0; i < vertexCount; ++i) {
             codes_[i] = static_cast<std::uint8_t>(clipCode(vertices[i].position));
+            if (codes_[i] == 0) {
+                const std::uint32_t o = project(t, vertices[i], true);
+                projected_[i] = o;
+                snappedX_[i] = snap(pool_[o]);
+                snappedY_[i] = snap(pool_[o + 1]);
+            }
         }
     }
     for (UINT k = 0; k < primitiveCount; ++k) {

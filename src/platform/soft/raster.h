@@ -153,17 +153,22 @@ private:
                      const UINT index[3]);
     void addPoint(const GeometryTarget& target, const VertexOutput& v);
     std::uint32_t project(const GeometryTarget& target, const VertexOutput& v, bool perspective);
-    void emitTriangle(const GeometryTarget& target, std::uint32_t a, std::uint32_t b,
-                      std::uint32_t c);
+    // Emits the triangle of three projected vertices (pool offsets) at their snapped
+    // positions x, y.
+    void emitTriangle(const GeometryTarget& target, const std::uint32_t vertex[3],
+                      const std::int32_t x[3], const std::int32_t y[3]);
+    // The same for vertices not snapped yet.
+    void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);
     void bin(std::uint32_t entry, int rowMin, int rowMax);
 
     PodBuffer<float> pool_; // per vertex: X, Y, Z, 1/w, then the draw's attributes
     std::vector<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
-    std::vector<std::vector<std::uint32_t>> bins_; // per strip, in drawing order
-    std::vector<std::uint32_t> projected_;         // pool offset of each vertex of the draw
-    std::vector<std::uint8_t> codes_;              // clip planes each vertex is outside
+    std::vector<std::vector<std::uint32_t>> bins_;  // per strip, in drawing order
+    std::vector<std::uint32_t> projected_;          // pool offset of each vertex of the draw
+    std::vector<std::uint8_t> codes_;               // clip planes each vertex is outside
+    std::vector<std::int32_t> snappedX_, snappedY_; // of each vertex inside every plane
     std::uint32_t currentDraw_ = 0;
     int attributeCount_ = 0;
     const AttributeSlot* attributes_ = nullptr;
