@@ -5,6 +5,14 @@
 #include <cstring>
 #include <limits>
 
+// The operations run eight vertices per instruction where the processor has 256-bit vectors;
+// lane by lane the floats are the same as four or one at a time (nothing is fused).
+#if defined(__x86_64__) && !defined(__clang__)
+#define TESSIVANE_VERTEX_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TESSIVANE_VERTEX_CLONES
+#endif
+
 namespace tessivane::platform::soft {
 
 using shader::Opcode;
@@ -204,7 +212,7 @@ struct Source {
 };
 
 template <Opcode OP, bool C0, bool C1, bool C2>
-void componentwiseOp(const VertexOp& op, const VertexRun& run) {
+TESSIVANE_VERTEX_CLONES void componentwiseOp(const VertexOp& op, const VertexRun& run) {
     float scratch[4][VERTEX_BATCH];
     float(*dst)[VERTEX_BATCH] = run.registers->reg[op.dst];
     const int n = run.count;
@@ -231,7 +239,7 @@ void componentwiseOp(const VertexOp& op, const VertexRun& run) {
 
 // Instructions whose one result is written to every component of the mask.
 template <Opcode OP, bool C0, bool C1>
-void replicatedOp(const VertexOp& op, const VertexRun& run) {
+TESSIVANE_VERTEX_CLONES void replicatedOp(const VertexOp& op, const VertexRun& run) {
     float result[VERTEX_BATCH];
     const int n = run.count;
     if constexpr (OP == Opcode::Rcp || OP == Opcode::Rsq) {
