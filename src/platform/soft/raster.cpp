@@ -78,6 +78,55 @@ void solvePlanes(const BatchTriangle& tri, const float* v0, const float* v1, con
     }
 }
 
+#if TESSIVANE_WIDE
+// The same, four planes at a time in 256-bit vectors of doubles: each plane goes through the
+// very operations of solvePlane, so the floats are the same.
+WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float* v1,
+                          const float* v2, int attributeCount, PrimitivePlanes& planes) {
+    const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
+    const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
+    const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
+    const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
+    const double invDet = 1.0 / (x1 * y2 - x2 * y1);
+    planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
+    planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+    planes.perspective = true;
+    // Depth, 1/w and the attributes follow one another in a vertex from its third float;
+    // loads past the last are masked off.
+    constexpr int MAX_PLANES = 2 + MAX_ATTRIBUTES;
+    const int count = 2 + attributeCount;
+    alignas(32) float a[MAX_PLANES + 3], b[MAX_PLANES + 3];
+    const __m256d vx1 = _mm256_set1_pd(x1), vy1 = _mm256_set1_pd(y1);
+    const __m256d vx2 = _mm256_set1_pd(x2), vy2 = _mm256_set1_pd(y2);
+    const __m256d vInvDet = _mm256_set1_pd(invDet);
+    const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
+    int k = 0;
+    do { // count >= 2
+        const __m128i mask = _mm_cmplt_epi32(lanes, _mm_set1_epi32(count - k));
+        const __m256d p0 = _mm256_cvtps_pd(_mm_maskload_ps(v0 + 2 + k, mask));
+        const __m256d d1 = _mm256_sub_pd(_mm256_cvtps_pd(_mm_maskload_ps(v1 + 2 + k, mask)), p0);
+        const __m256d d2 = _mm256_sub_pd(_mm256_cvtps_pd(_mm_maskload_ps(v2 + 2 + k, mask)), p0);
+        const __m256d pa =
+            _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(d1, vy2), _mm256_mul_pd(d2, vy1)), vInvDet);
+        const __m256d pb =
+            _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(d2, vx1), _mm256_mul_pd(d1, vx2)), vInvDet);
+        _mm_store_ps(a + k, _mm256_cvtpd_ps(pa));
+        _mm_store_ps(b + k, _mm256_cvtpd_ps(pb));
+        k += 4;
+    } while (k < count);
+    planes.z = Plane{a[0], b[0], v0[2]};
+    planes.invW = Plane{a[1], b[1], v0[3]};
+    for (int i = 0; i < attributeCount; ++i) {
+        planes.attribute[i] = Plane{a[2 + i], b[2 + i], v0[4 + i]};
+    }
+}
+#else
+void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float* v1, const float* v2,
+                     int attributeCount, PrimitivePlanes& planes) {
+    solvePlanes(tri, v0, v1, v2, attributeCount, planes);
+}
+#endif
+
 // Triangles at most this many pixels wide find their spans by stepping the edge functions
 // across the bounding box, cheaper than the divisions that wider ones use. Their pixels are
 // gathered across triangles rather than shaded triangle by triangle.
@@ -360,7 +409,11 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                 break; // many small triangles cover no pixel centre of a strip they touch
             }
             PrimitivePlanes planes;
-            solvePlanes(tri, v0, v1, v2, draw.state.attributeCount, planes);
+            if (draw.program.wide && !draw.reference) {
+                solvePlanesWide(tri, v0, v1, v2, draw.state.attributeCount, planes);
+            } else {
+                solvePlanes(tri, v0, v1, v2, draw.state.attributeCount, planes);
+            }
             int covered = 0;
             for (int r = 0; r < rows; ++r) {
                 const int y = spans[r].y;
