@@ -346,31 +346,47 @@ int definitionOf(const shader::ShaderProgram& program, int index) {
 void writeOutputs(const VertexProgram& program, const VertexShaderSetup& setup,
                   const VertexRegisters& r, int count, VertexOutput* out) {
     static constexpr float DEFAULT[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    // One field of every vertex at a time: float `field` of each output from component ch
-    // of register reg, or the component's default where the program does not write it.
-    auto copy = [&](int field, int reg, int ch, bool clamp) {
-        float* first = reinterpret_cast<float*>(out) + field;
-        if (!(program.outputWritten[reg - VREG_POSITION] & (1 << ch))) {
-            for (int k = 0; k < count; ++k) {
-                first[k * VERTEX_OUTPUT_FLOATS] = DEFAULT[ch];
-            }
-            return;
-        }
-        const float* values = r.reg[reg][ch];
-        for (int k = 0; k < count; ++k) {
-            first[k * VERTEX_OUTPUT_FLOATS] = clamp ? saturate(values[k]) : values[k];
+    // Which float of an output comes from which component of which register; what the program
+    // does not write keeps its default, set once in a prototype every vertex starts from.
+    VertexOutput prototype;
+    auto* defaults = reinterpret_cast<float*>(&prototype);
+    struct Field {
+        int field;
+        const float* values;
+        bool clamp;
+    };
+    Field fields[VERTEX_OUTPUT_FLOATS];
+    int written = 0;
+    auto map = [&](int field, int reg, int ch, bool clamp) {
+        defaults[field] = DEFAULT[ch];
+        if (program.outputWritten[reg - VREG_POSITION] & (1 << ch)) {
+            fields[written++] = Field{field, r.reg[reg][ch], clamp};
         }
     };
     for (int ch = 0; ch < 4; ++ch) {
-        copy(ch, VREG_POSITION, ch, false);
+        map(ch, VREG_POSITION, ch, false);
         // Colours leave the vertex stage clamped.
-        copy(OUTPUT_DIFFUSE + ch, VREG_COLOR0, ch, true);
-        copy(OUTPUT_SPECULAR + ch, VREG_COLOR1, ch, true);
+        map(OUTPUT_DIFFUSE + ch, VREG_COLOR0, ch, true);
+        map(OUTPUT_SPECULAR + ch, VREG_COLOR1, ch, true);
     }
     for (int stage = 0; stage < MAX_STAGES; ++stage) {
         const int reg = VREG_TEXCOORD0 + setup.stageSet[stage];
-        copy(OUTPUT_TEXCOORD + 2 * stage, reg, 0, false);
-        copy(OUTPUT_TEXCOORD + 2 * stage + 1, reg, 1, false);
+        map(OUTPUT_TEXCOORD + 2 * stage, reg, 0, false);
+        map(OUTPUT_TEXCOORD + 2 * stage + 1, reg, 1, false);
+    }
+    std::fill(out, out + count, prototype);
+    for (int f = 0; f < written; ++f) {
+        float* first = reinterpret_cast<float*>(out) + fields[f].field;
+        const float* values = fields[f].values;
+        if (fields[f].clamp) {
+            for (int k = 0; k < count; ++k) {
+                first[k * VERTEX_OUTPUT_FLOATS] = saturate(values[k]);
+            }
+        } else {
+            for (int k = 0; k < count; ++k) {
+                first[k * VERTEX_OUTPUT_FLOATS] = values[k];
+            }
+        }
     }
 }
 
