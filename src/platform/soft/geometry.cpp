@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessivane::platform::soft {
 
 namespace {
@@ -67,6 +71,25 @@ bool isSane(const float* p) {
     return true;
 }
 
+#if defined(__SSE2__)
+// The plane distances in two vectors, in the order of the planes' bits, each computed as
+// planeDistance does; a plane's bit is set where its distance is not >= 0 (NaN included).
+unsigned clipCode(const float* p) {
+    const __m128 v = _mm_loadu_ps(p);
+    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
+    if (_mm_movemask_ps(_mm_cmple_ps(magnitude, _mm_set1_ps(POSITION_LIMIT))) != 0xF) {
+        return CLIP_INVALID;
+    }
+    const float x = p[0], y = p[1], z = p[2], w = p[3];
+    const float guard = GUARD_BAND * w;
+    const __m128 first = _mm_setr_ps(z, w - z, x + guard, guard - x);
+    const __m128 second = _mm_setr_ps(guard - y, y + guard, w - MIN_W, 0.0f);
+    const __m128 zero = _mm_setzero_ps();
+    const unsigned inside = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpge_ps(first, zero))) |
+                            static_cast<unsigned>(_mm_movemask_ps(_mm_cmpge_ps(second, zero))) << 4;
+    return ~inside & ((1u << CLIP_PLANES) - 1);
+}
+#else
 unsigned clipCode(const float* p) {
     if (!isSane(p)) {
         return CLIP_INVALID;
@@ -79,6 +102,7 @@ unsigned clipCode(const float* p) {
            (guard - y >= 0.0f ? 0u : CLIP_TOP) | (y + guard >= 0.0f ? 0u : CLIP_BOTTOM) |
            (w - MIN_W >= 0.0f ? 0u : CLIP_W);
 }
+#endif
 
 // Whether a pre-transformed vertex can be rasterized as it is.
 bool screenVertexInside(const float* p) {
