@@ -231,7 +231,9 @@ TESSIVANE_VERTEX_CLONES void componentwiseOp(const VertexOp& op, const VertexRun
     if (op.viaScratch) {
         for (int ch = 0; ch < 4; ++ch) {
             if (op.mask & (1 << ch)) {
-                std::memcpy(dst[ch], scratch[ch], sizeof(float) * static_cast<std::size_t>(n));
+                // Whole rows, a size known here: a few vector moves rather than a call. The
+                // lanes past the batch's vertices are scratch either way.
+                std::memcpy(dst[ch], scratch[ch], sizeof scratch[ch]);
             }
         }
     }
@@ -264,7 +266,7 @@ TESSIVANE_VERTEX_CLONES void replicatedOp(const VertexOp& op, const VertexRun& r
     float(*dst)[VERTEX_BATCH] = run.registers->reg[op.dst];
     for (int ch = 0; ch < 4; ++ch) {
         if (op.mask & (1 << ch)) {
-            std::memcpy(dst[ch], result, sizeof(float) * static_cast<std::size_t>(n));
+            std::memcpy(dst[ch], result, sizeof result); // whole rows, as above
         }
     }
 }
