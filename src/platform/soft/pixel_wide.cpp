@@ -1,9 +1,11 @@
 #include "platform/soft/pixel_wide.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -324,6 +326,87 @@ WIDE void writeStraight(const PixelState& s, const PixelChunk& c, int colorReg, 
     }
 }
 
+// A blend factor for one channel (0..3: B, G, R, A) of eight sources, each channel clamped.
+template <DWORD FACTOR>
+WIDE inline __m256 blendFactor(const __m256 src[4], int channel) {
+    const __m256 one = _mm256_set1_ps(1.0f);
+    if constexpr (FACTOR == D3DBLEND_ZERO) {
+        return _mm256_setzero_ps();
+    } else if constexpr (FACTOR == D3DBLEND_ONE) {
+        return one;
+    } else if constexpr (FACTOR == D3DBLEND_SRCCOLOR) {
+        return src[channel];
+    } else if constexpr (FACTOR == D3DBLEND_INVSRCCOLOR) {
+        return _mm256_sub_ps(one, src[channel]);
+    } else if constexpr (FACTOR == D3DBLEND_SRCALPHA) {
+        return src[3];
+    } else {
+        static_assert(FACTOR == D3DBLEND_INVSRCALPHA);
+        return _mm256_sub_ps(one, src[3]);
+    }
+}
+
+// The colour blended with the target: source · SRC + target · DST on each clamped channel,
+// the target's bytes read as byte / 255, eight pixels at a time. No pixel is in a chunk
+// twice, so the pixels may be read and written in any order.
+template <DWORD SRC, DWORD DST, bool ALPHA_TARGET>
+WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg) {
+    const float* channels[4] = {c.reg[colorReg][2], c.reg[colorReg][1], c.reg[colorReg][0],
+                                c.reg[alphaReg][3]};
+    const __m256i byteMask = _mm256_set1_epi32(0xFF);
+    for (int k = 0; k < c.count; k += 8) {
+        const int last = std::min(8, c.count - k);
+        std::uint32_t* pixels[8];
+        alignas(32) std::uint32_t words[8] = {};
+        for (int j = 0; j < last; ++j) {
+            pixels[j] = reinterpret_cast<std::uint32_t*>(
+                            s.target + static_cast<std::ptrdiff_t>(c.y[k + j]) * s.targetPitch) +
+                        c.x[k + j];
+            words[j] = *pixels[j];
+        }
+        const __m256i target = _mm256_load_si256(reinterpret_cast<const __m256i*>(words));
+        __m256 src[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            src[ch] = saturated(_mm256_loadu_ps(channels[ch] + k));
+        }
+        __m256i packed = ALPHA_TARGET ? _mm256_setzero_si256()
+                                      : _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+        for (int ch = 0; ch < (ALPHA_TARGET ? 4 : 3); ++ch) {
+            const __m256 dst = _mm256_div_ps(
+                _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(target, 8 * ch), byteMask)),
+                _mm256_set1_ps(255.0f));
+            const __m256 out = _mm256_add_ps(_mm256_mul_ps(src[ch], blendFactor<SRC>(src, ch)),
+                                             _mm256_mul_ps(dst, blendFactor<DST>(src, ch)));
+            const __m256i value = _mm256_cvttps_epi32(_mm256_add_ps(
+                _mm256_mul_ps(saturated(out), _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
+            packed = _mm256_or_si256(packed, _mm256_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(words), packed);
+        for (int j = 0; j < last; ++j) {
+            *pixels[j] = words[j];
+        }
+    }
+}
+
+// The blended writes for every factor pair, indexed [src - 1][dst - 1][alpha target].
+constexpr int BLEND_FACTORS = D3DBLEND_INVSRCALPHA;
+
+template <DWORD SRC, std::size_t... D>
+constexpr std::array<std::array<PixelProgram::Write, 2>, BLEND_FACTORS>
+blendedRow(std::index_sequence<D...>) {
+    return {
+        std::array<PixelProgram::Write, 2>{writeBlended<SRC, static_cast<DWORD>(D + 1), false>,
+                                           writeBlended<SRC, static_cast<DWORD>(D + 1), true>}...};
+}
+
+template <std::size_t... S>
+constexpr std::array<std::array<std::array<PixelProgram::Write, 2>, BLEND_FACTORS>, BLEND_FACTORS>
+blendedTable(std::index_sequence<S...>) {
+    return {blendedRow<static_cast<DWORD>(S + 1)>(std::make_index_sequence<BLEND_FACTORS>())...};
+}
+
+constexpr auto BLENDED_WRITES = blendedTable(std::make_index_sequence<BLEND_FACTORS>());
+
 // Whether q passes the test against stored, eight unsigned 16-bit lanes at a time: all ones
 // where it does.
 template <DWORD FUNC>
@@ -483,10 +566,14 @@ PixelOp::Run wideSample(const StageSetup& stage) {
 
 PixelProgram::Write wideWrite(const PixelState& state) {
 #if TESSIVANE_WIDE
-    if (!wideOperationsEnabled() || state.blend) {
+    if (!wideOperationsEnabled()) {
         return nullptr;
     }
-    return state.targetFormat == D3DFMT_A8R8G8B8 ? writeStraight<true> : writeStraight<false>;
+    const bool alphaTarget = state.targetFormat == D3DFMT_A8R8G8B8;
+    if (state.blend) {
+        return BLENDED_WRITES[state.srcBlend - 1][state.destBlend - 1][alphaTarget ? 1 : 0];
+    }
+    return alphaTarget ? writeStraight<true> : writeStraight<false>;
 #else
     (void)state;
     return nullptr;

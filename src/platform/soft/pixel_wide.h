@@ -21,8 +21,8 @@ PixelOp::Run wideSample(const StageSetup& stage);
 // The wide form of the depth test, or null where there is none (no depth test).
 PixelProgram::Planes wideDepth(const PixelState& state);
 
-// The wide form of writing the colour to the target, or null where there is none (only
-// without blending).
+// The wide form of writing the colour to the target, blended or not, or null where there is
+// none (the processor lacks the vectors, or they are switched off).
 PixelProgram::Write wideWrite(const PixelState& state);
 
 } // namespace tessivane::platform::soft
