@@ -230,12 +230,17 @@ WIDE void fillHalfway(const TextureView& t, const HalfwaySamples& table, int fir
 // Bilinear taps of a clamped 32-bit texture read from its halfway samples: false, leaving
 // the chunk to ordinary filtering, as soon as a tap does not fall halfway between texels.
 template <bool ALPHA>
-__attribute__((noinline)) WIDE bool sampleHalfway(const TextureView& t, const float* u,
-                                                  const float* v, float (*out)[CHUNK], int count) {
+WIDE bool sampleHalfway(const TextureView& t, const float* u, const float* v, float (*out)[CHUNK],
+                        int count) {
     constexpr int CHANNELS = ALPHA ? 4 : 3;
     const HalfwaySamples& table = *t.halfway;
-    const float widthF = static_cast<float>(t.width);
-    const __m256 width = _mm256_set1_ps(widthF);
+    // Kept in locals: the vector stores below may alias anything, the table included.
+    const float* channel[4] = {table.channel[0], table.channel[1], table.channel[2],
+                               table.channel[3]};
+    const int stride = table.stride;
+    const int textureWidth = t.width;
+    const int textureHeight = t.height;
+    const __m256 width = _mm256_set1_ps(static_cast<float>(t.width));
     const __m256 height = _mm256_set1_ps(static_cast<float>(t.height));
     const __m256 half = _mm256_set1_ps(0.5f);
     const __m256 steps = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
@@ -244,44 +249,43 @@ __attribute__((noinline)) WIDE bool sampleHalfway(const TextureView& t, const fl
     const __m256i lastRow = _mm256_set1_epi32(t.height - 1);
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256 small = _mm256_set1_ps(1048576.0f);
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256i lastEntry = _mm256_set1_epi32(t.width);
+    const bool wideRows = t.width >= 8; // eight entries side by side fit in a row
     for (int k = 0; k < count; k += 8) {
         const __m256 x = _mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(u + k), width), half);
         const __m256 y = _mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(v + k), height), half);
-        // The usual group: the eight taps lie one texel apart along one row of blocks. With
-        // |x0| < 2^20 every x0 + i is exact, so lane i's tap is halfway exactly when lane 0's
-        // is, and its block is lane 0's plus i, clamped into the texture like every block;
-        // coordinates that small also pass the ±2^23 limit unchanged.
-        const float x0 = _mm256_cvtss_f32(x);
-        const float y0 = _mm256_cvtss_f32(y);
-        const float left = std::floor(x0);
-        const float top = std::floor(y0);
-        constexpr float SMALL = 1048576.0f;
-        if (k + 8 <= count && std::fabs(x0) < SMALL && std::fabs(y0) < SMALL && x0 - left == 0.5f &&
-            y0 - top == 0.5f &&
-            _mm256_movemask_ps(_mm256_and_ps(
-                _mm256_cmp_ps(x, _mm256_add_ps(_mm256_set1_ps(x0), steps), _CMP_EQ_OQ),
-                _mm256_cmp_ps(y, _mm256_set1_ps(y0), _CMP_EQ_OQ))) == 0xFF) {
-            const int row = std::clamp(static_cast<int>(top), -1, t.height - 1) + 1;
-            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(row) * table.stride;
-            const int column = static_cast<int>(left) + 1; // lane 0's entry, unclamped
+        const __m256 left = _mm256_floor_ps(x);
+        const __m256 top = _mm256_floor_ps(y);
+        // The usual group: eight taps halfway between texels, on one row of blocks and one
+        // block apart, so that their entries, clamped into the table like any, lie within
+        // eight side by side. Below 2^20 in size the coordinates pass the ±2^23 limit
+        // unchanged.
+        const __m256 x0 = _mm256_permutevar8x32_ps(x, _mm256_setzero_si256());
+        const __m256 y0 = _mm256_permutevar8x32_ps(y, _mm256_setzero_si256());
+        __m256 usual = _mm256_and_ps(_mm256_cmp_ps(_mm256_sub_ps(x, left), half, _CMP_EQ_OQ),
+                                     _mm256_cmp_ps(_mm256_sub_ps(y, top), half, _CMP_EQ_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(_mm256_and_ps(x, magnitude), small, _CMP_LT_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(_mm256_and_ps(y, magnitude), small, _CMP_LT_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(x, _mm256_add_ps(x0, steps), _CMP_EQ_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(y, y0, _CMP_EQ_OQ));
+        if (k + 8 <= count && wideRows && _mm256_movemask_ps(usual) == 0xFF) {
+            const int row =
+                std::clamp(_mm256_cvtsi256_si32(_mm256_cvttps_epi32(top)), -1, textureHeight - 1) +
+                1;
+            // Lane i's entry column, clamped; read from the eight entries of the row from
+            // lane 0's on, or from its last eight where they run past it.
+            const __m256i columns =
+                _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(left), one),
+                                                  _mm256_setzero_si256()),
+                                 lastEntry);
+            const int first = std::min(_mm256_cvtsi256_si32(columns), textureWidth - 7);
+            const __m256i places = _mm256_sub_epi32(columns, _mm256_set1_epi32(first));
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(row) * stride + first;
             for (int ch = 0; ch < CHANNELS; ++ch) {
-                const float* entries = table.channel[ch] + at;
-                __m256 samples;
-                if (column >= 0 && column + 7 <= t.width) {
-                    samples = _mm256_loadu_ps(entries + column);
-                } else if (column + 7 <= 0) {
-                    samples = _mm256_set1_ps(entries[0]); // all left of the texture
-                } else if (column >= t.width) {
-                    samples = _mm256_set1_ps(entries[t.width]); // all right of it
-                } else {
-                    samples = gathered(
-                        entries,
-                        _mm256_min_epi32(
-                            _mm256_max_epi32(_mm256_add_epi32(_mm256_set1_epi32(column), lane),
-                                             _mm256_setzero_si256()),
-                            _mm256_set1_epi32(t.width)));
-                }
-                _mm256_storeu_ps(out[ch] + k, samples);
+                _mm256_storeu_ps(out[ch] + k, _mm256_permutevar8x32_ps(
+                                                  _mm256_loadu_ps(channel[ch] + at), places));
             }
             if constexpr (!ALPHA) {
                 _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
