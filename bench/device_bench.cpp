@@ -1,9 +1,11 @@
 // The reference device's speed at 640x480: fill rate of bilinear-textured, alpha-blended,
-// fogged triangles, and throughput of small triangles, on one thread and on every core
-// (argument "threads": 1, or 0 for one per core).
+// fogged triangles, throughput of small triangles, and full-screen passes of weighted taps
+// between two 256x256 targets, on one thread and on every core (argument "threads": 1, or 0
+// for one per core).
 #include "platform/d3d9.h"
 #include "platform/platform.h"
 #include "platform/window.h"
+#include "shaders/show_shaders.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
@@ -246,6 +248,105 @@ static void BM_SmallTriangles(benchmark::State& state) {
     buffer->Release();
 }
 BENCHMARK(BM_SmallTriangles)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A chain of four full-screen passes between two 256x256 targets, each tapping the other
+// four times along a diagonal (4, 16, 64 and 256 texels apart, as the metaball glare's
+// streaks do): every tap falls halfway between texel centres, many of them beyond the
+// texture's edges.
+static void BM_StreakTaps(benchmark::State& state) {
+    BenchDevice bench(static_cast<unsigned>(state.range(0)));
+    IDirect3DDevice9* d = bench.device;
+    if (d == nullptr) {
+        state.SkipWithError("no reference device");
+        return;
+    }
+    constexpr UINT SIZE = 256;
+    IDirect3DTexture9* textures[2] = {};
+    IDirect3DSurface9* surfaces[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        d->CreateTexture(SIZE, SIZE, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT,
+                         &textures[i], nullptr);
+        textures[i]->GetSurfaceLevel(0, &surfaces[i]);
+    }
+    IDirect3DSurface9* backBuffer = nullptr;
+    d->GetRenderTarget(0, &backBuffer);
+    const D3DVERTEXELEMENT9 elements[] = {
+        {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+        {0, 12, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+        D3DDECL_END()};
+    IDirect3DVertexDeclaration9* declaration = nullptr;
+    d->CreateVertexDeclaration(elements, &declaration);
+    IDirect3DVertexShader9* vertexShader = nullptr;
+    d->CreateVertexShader(tessivane::shaders::metaballVertexShader(1).data(), &vertexShader);
+    IDirect3DPixelShader9* pixelShader = nullptr;
+    d->CreatePixelShader(tessivane::shaders::metaballPixelShader(1).data(), &pixelShader);
+    if (declaration == nullptr || vertexShader == nullptr || pixelShader == nullptr) {
+        state.SkipWithError("the shaders were refused");
+        return;
+    }
+    d->SetVertexDeclaration(declaration);
+    d->SetVertexShader(vertexShader);
+    d->SetPixelShader(pixelShader);
+    for (DWORD s = 0; s < 4; ++s) {
+        d->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        d->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        d->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+        d->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+    }
+    const float weights[4][4] = {{0.5f, 0.5f, 0.5f, 0.5f},
+                                 {0.25f, 0.25f, 0.25f, 0.25f},
+                                 {0.125f, 0.125f, 0.125f, 0.125f},
+                                 {0.0625f, 0.0625f, 0.0625f, 0.0625f}};
+    d->SetPixelShaderConstantF(0, &weights[0][0], 4);
+    const float direction[4] = {1.0f, 1.0f, 0.0f, 0.0f};
+    d->SetVertexShaderConstantF(1, direction, 1);
+    struct Vertex {
+        float x, y, z, u, v;
+    };
+    const Vertex quad[4] = {{-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}, {-1, -1, 0, 0, 1}, {1, -1, 0, 1, 1}};
+    d->SetRenderTarget(0, surfaces[0]);
+    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF806040, 1.0f, 0);
+    for (auto _ : state) {
+        float reach = 1.0f;
+        for (int pass = 0; pass < 4; ++pass) {
+            reach *= 4.0f;
+            const float distances[4] = {0.0f, reach / SIZE, 2.0f * reach / SIZE,
+                                        3.0f * reach / SIZE};
+            d->SetVertexShaderConstantF(0, distances, 1);
+            d->SetRenderTarget(0, surfaces[(pass + 1) % 2]);
+            d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+            for (DWORD s = 0; s < 4; ++s) {
+                d->SetTexture(s, textures[pass % 2]);
+            }
+            d->BeginScene();
+            d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
+            d->EndScene();
+            for (DWORD s = 0; s < 4; ++s) {
+                d->SetTexture(s, nullptr);
+            }
+        }
+        d->SetRenderTarget(0, backBuffer); // waits for the last pass
+    }
+    state.counters["taps"] =
+        benchmark::Counter(4.0 * 4.0 * SIZE * SIZE, benchmark::Counter::kIsIterationInvariantRate);
+    d->SetVertexShader(nullptr);
+    d->SetPixelShader(nullptr);
+    d->SetVertexDeclaration(nullptr);
+    pixelShader->Release();
+    vertexShader->Release();
+    declaration->Release();
+    backBuffer->Release();
+    for (int i = 0; i < 2; ++i) {
+        surfaces[i]->Release();
+        textures[i]->Release();
+    }
+}
+BENCHMARK(BM_StreakTaps)
     ->ArgName("threads")
     ->Arg(1)
     ->Arg(0)

@@ -2,8 +2,10 @@
 // the rounding to 8 bits. Points are used to probe exact texture coordinates: a point carries
 // its vertex's values unchanged to the one pixel it lights.
 #include "device_test_support.h"
+#include "platform/soft/halfway_samples.h"
 #include "platform/soft/pixel_state.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tessivane::platform::testing {
@@ -412,6 +414,69 @@ TEST_F(Blending, ChannelsRoundToNearest) {
     // = 128.47 down, 0xB6 · 0xB6 / 255 = 129.89 up.
     EXPECT_EQ(blend(D3DBLEND_ZERO, D3DBLEND_SRCCOLOR, 0xFF8081B5, 0xFF8081B5), 0xFF404180u);
     EXPECT_EQ(blue(blend(D3DBLEND_ZERO, D3DBLEND_SRCCOLOR, 0xFF0000B6, 0xFF0000B6)), 130);
+}
+
+// The table of halfway samples: each entry is the bilinear sample with every weight a
+// quarter, of the 2x2 block its place names, clamped into the texture at the edges; the wide
+// and one-at-a-time fillings agree, on textures wide enough for the wide loop's last eight
+// to overlap the ones before and too narrow for it.
+TEST(HalfwaySamples, AreTheFilteredBlocksClampedAtTheEdges) {
+    std::uint32_t seed = 5;
+    for (const D3DFORMAT format : {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8}) {
+        for (const int width : {4, 16, 32}) {
+            const int height = 8;
+            std::vector<std::uint32_t> texels(static_cast<std::size_t>(width * height));
+            for (std::uint32_t& t : texels) {
+                seed = seed * 1664525u + 1013904223u;
+                t = seed;
+            }
+            soft::TextureView view;
+            view.bits = reinterpret_cast<const std::uint8_t*>(texels.data());
+            view.pitch = 4 * width;
+            view.width = width;
+            view.height = height;
+            view.format = format;
+            const int channels = format == D3DFMT_A8R8G8B8 ? 4 : 3;
+            const std::size_t plane = static_cast<std::size_t>((width + 1) * (height + 1));
+            std::vector<float> wide(plane * 4, -1.0f), narrow(plane * 4, -1.0f);
+            soft::HalfwaySamples wideTable, narrowTable;
+            for (int ch = 0; ch < channels; ++ch) {
+                wideTable.channel[ch] = wide.data() + plane * ch;
+                narrowTable.channel[ch] = narrow.data() + plane * ch;
+            }
+            wideTable.stride = narrowTable.stride = width + 1;
+            wideTable.rows = narrowTable.rows = height + 1;
+            // In two parts, as two threads would fill it.
+            soft::fillHalfwayRows(view, wideTable, 0, 3);
+            soft::fillHalfwayRows(view, wideTable, 3, height + 1);
+            soft::fillHalfwayRowsNarrow(view, narrowTable, 0, height + 1);
+            EXPECT_TRUE(wide == narrow) << width;
+            auto byteAt = [&](int i, int j, int shift) {
+                i = std::clamp(i, 0, width - 1);
+                j = std::clamp(j, 0, height - 1);
+                return static_cast<float>(
+                    (texels[static_cast<std::size_t>(j * width + i)] >> shift) & 0xFF);
+            };
+            constexpr int SHIFTS[4] = {16, 8, 0, 24};
+            for (int r = 0; r <= height; ++r) {
+                for (int c = 0; c <= width; ++c) {
+                    for (int ch = 0; ch < channels; ++ch) {
+                        const int sh = SHIFTS[ch];
+                        const float expected =
+                            (0.25f * byteAt(c - 1, r - 1, sh) + 0.25f * byteAt(c, r - 1, sh) +
+                             0.25f * byteAt(c - 1, r, sh) + 0.25f * byteAt(c, r, sh)) /
+                            255.0f;
+                        ASSERT_EQ(wide[plane * ch + static_cast<std::size_t>(r * (width + 1) + c)],
+                                  expected)
+                            << width << " " << c << " " << r << " " << ch;
+                    }
+                }
+            }
+            if (format == D3DFMT_X8R8G8B8) {
+                EXPECT_EQ(wide[plane * 3], -1.0f); // no alpha plane to fill
+            }
+        }
+    }
 }
 
 } // namespace

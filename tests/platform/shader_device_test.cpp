@@ -362,6 +362,91 @@ TEST_F(Shaders, ASampledStageWithoutATextureReadsOpaqueBlack) {
     EXPECT_EQ(pixel(10, 10), 0xFF204060u);
 }
 
+// Four taps of one clamped texture a whole number of texels from the pixel, over a target the
+// texture's size, fall halfway between texel centres, where the device reads them from a
+// table it makes of the texture's halfway samples. Inside the texture, across and beyond its
+// edges in every direction, and half a texel further (no longer halfway), the bytes must be
+// those of filtering each tap.
+TEST_F(Shaders, TapsHalfwayBetweenTexelsGiveTheBytesOfFilteringEachTap) {
+    constexpr UINT SIZE = 64;
+    std::uint32_t seed = 11;
+    std::vector<std::uint32_t> texels(SIZE * SIZE);
+    for (std::uint32_t& t : texels) {
+        seed = seed * 1664525u + 1013904223u;
+        t = seed;
+    }
+    const auto taps = metaballPixelShader(1);
+    IDirect3DPixelShader9* weighted = pixelShader({taps.begin(), taps.end()});
+    const auto along = metaballVertexShader(1);
+    IDirect3DVertexShader9* diagonal = vertexShader({along.begin(), along.end()});
+    device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
+    device->SetVertexShader(diagonal);
+    device->SetPixelShader(weighted);
+    const float weights[4][4] = {{0.4f, 0.4f, 0.4f, 0.4f},
+                                 {0.3f, 0.3f, 0.3f, 0.3f},
+                                 {0.2f, 0.2f, 0.2f, 0.2f},
+                                 {0.1f, 0.1f, 0.1f, 0.1f}};
+    device->SetPixelShaderConstantF(0, &weights[0][0], 4);
+    for (DWORD s = 0; s < 4; ++s) {
+        device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+        device->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+    }
+    struct Reach {
+        float dx, dy, texels;
+    };
+    const Reach reaches[] = {{1, 1, 1},    {-1, 1, 3}, {1, -1, 9},  {-1, -1, 14}, {1, 1, 30},
+                             {-1, -1, 70}, {1, 0, 5},  {0, -1, 21}, {1, 1, 2.5f}, {-1, 1, 0.5f}};
+    for (const D3DFORMAT format : {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8}) {
+        IDirect3DTexture9* source = own(texture(SIZE, SIZE, format, texels));
+        IDirect3DTexture9* targetTexture = nullptr;
+        ASSERT_EQ(device->CreateTexture(SIZE, SIZE, 1, D3DUSAGE_RENDERTARGET, format,
+                                        D3DPOOL_DEFAULT, &targetTexture, nullptr),
+                  D3D_OK);
+        own(targetTexture);
+        IDirect3DSurface9* target = nullptr;
+        targetTexture->GetSurfaceLevel(0, &target);
+        own(target);
+        device->SetRenderTarget(0, target);
+        for (DWORD s = 0; s < 4; ++s) {
+            device->SetTexture(s, source);
+        }
+        for (const Reach& r : reaches) {
+            const float distances[4] = {0.0f, r.texels / SIZE, 2.0f * r.texels / SIZE,
+                                        3.0f * r.texels / SIZE};
+            const float direction[4] = {r.dx, r.dy, 0.0f, 0.0f};
+            device->SetVertexShaderConstantF(0, distances, 1);
+            device->SetVertexShaderConstantF(1, direction, 1);
+            auto bytes = [&] {
+                device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x00102030, 1.0f, 0);
+                device->BeginScene();
+                EXPECT_EQ(
+                    device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, FULL_QUAD, sizeof(QuadVertex)),
+                    D3D_OK);
+                device->EndScene();
+                const detail::SurfaceMemory m = detail::cpuSurface(target)->memory();
+                return std::vector<std::uint8_t>(m.bits, m.bits + m.pitch * m.height);
+            };
+            const std::vector<std::uint8_t> tabled = bytes();
+            soft()->useReferencePixelPath(true);
+            EXPECT_TRUE(bytes() == tabled)
+                << format << " " << r.dx << " " << r.dy << " " << r.texels;
+            soft()->useReferencePixelPath(false);
+            soft::enableWideOperations(false);
+            device->SetPixelShader(nullptr); // a new draw set-up, compiled narrow
+            device->SetPixelShader(weighted);
+            EXPECT_TRUE(bytes() == tabled)
+                << format << " " << r.dx << " " << r.dy << " " << r.texels;
+            soft::enableWideOperations(true);
+            device->SetPixelShader(nullptr);
+            device->SetPixelShader(weighted);
+            // Something of the texture got through every tap.
+            EXPECT_NE(tabled[4 * (SIZE / 2 * SIZE + SIZE / 2)], 0x30);
+        }
+    }
+}
+
 // Pixel shaders with every modifier the device takes, drawn with every form of the pixel
 // stage: each must give the reference path's bytes.
 TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {

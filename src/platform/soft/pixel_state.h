@@ -17,12 +17,19 @@ inline constexpr int MAX_STAGES = 4;
 // and two coordinates per stage.
 inline constexpr int MAX_ATTRIBUTES = 8 + 2 * MAX_STAGES;
 
+// Bilinear samples of a texture taken halfway between every four neighbouring texel
+// centres, worked out before a pass that reads them many times (see halfway_samples.h).
+struct HalfwaySamples;
+
 struct TextureView {
     const std::uint8_t* bits = nullptr; // level 0, top row first
     int pitch = 0;
     int width = 0; // a power of two
     int height = 0;
     D3DFORMAT format = D3DFMT_UNKNOWN;
+    // Set for the draws of a queue that tap a clamped 32-bit texture several times; null
+    // otherwise. It holds what sampling halfway between texels would give, no more.
+    const HalfwaySamples* halfway = nullptr;
 };
 
 enum class Filter : std::uint8_t { Point, Linear };

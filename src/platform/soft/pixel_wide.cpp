@@ -1,9 +1,12 @@
 #include "platform/soft/pixel_wide.h"
 
+#include "platform/soft/halfway_samples.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -58,6 +61,13 @@ WIDE inline __m256i gathered(const int* texels, __m256i index) {
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     return _mm256_setr_epi32(texels[at[0]], texels[at[1]], texels[at[2]], texels[at[3]],
                              texels[at[4]], texels[at[5]], texels[at[6]], texels[at[7]]);
+}
+
+WIDE inline __m256 gathered(const float* values, __m256i index) {
+    alignas(32) int at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
+    return _mm256_setr_ps(values[at[0]], values[at[1]], values[at[2]], values[at[3]], values[at[4]],
+                          values[at[5]], values[at[6]], values[at[7]]);
 }
 
 WIDE inline void store(int* to, __m256i value) {
@@ -149,26 +159,180 @@ WIDE inline __m256 quarterValue(__m256i sum) {
                          _mm256_set1_ps(255.0f));
 }
 
-// A quarter of the sum of four texels' bytes, divided by 255, into the chunk's channel rows
-// at k. Red and blue add up side by side in one word, each below 2^10.
+// A quarter of the sum of four texels' bytes, divided by 255, stored at red, green, blue
+// and, with ALPHA, alpha. Red and blue add up side by side in one word, each below 2^10.
+template <bool ALPHA>
+WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11, float* red,
+                             float* green, float* blue, float* alpha) {
+    const __m256i redBlue = maskedSum(t00, t10, t01, t11, _mm256_set1_epi32(0x00FF00FF));
+    const __m256i greens =
+        _mm256_srli_epi32(maskedSum(t00, t10, t01, t11, _mm256_set1_epi32(0x0000FF00)), 8);
+    _mm256_storeu_ps(red, quarterValue(_mm256_srli_epi32(redBlue, 16)));
+    _mm256_storeu_ps(green, quarterValue(greens));
+    _mm256_storeu_ps(blue, quarterValue(_mm256_and_si256(redBlue, _mm256_set1_epi32(0xFFFF))));
+    if constexpr (ALPHA) {
+        const __m256i alphas = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_srli_epi32(t00, 24), _mm256_srli_epi32(t10, 24)),
+            _mm256_add_epi32(_mm256_srli_epi32(t01, 24), _mm256_srli_epi32(t11, 24)));
+        _mm256_storeu_ps(alpha, quarterValue(alphas));
+    }
+}
+
+// The same into the chunk's channel rows at k; formats without alpha read opaque.
 template <bool ALPHA>
 WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11,
                              float (*out)[CHUNK], int k) {
-    const __m256i redBlue = maskedSum(t00, t10, t01, t11, _mm256_set1_epi32(0x00FF00FF));
-    const __m256i green =
-        _mm256_srli_epi32(maskedSum(t00, t10, t01, t11, _mm256_set1_epi32(0x0000FF00)), 8);
-    _mm256_storeu_ps(out[0] + k, quarterValue(_mm256_srli_epi32(redBlue, 16)));
-    _mm256_storeu_ps(out[1] + k, quarterValue(green));
-    _mm256_storeu_ps(out[2] + k,
-                     quarterValue(_mm256_and_si256(redBlue, _mm256_set1_epi32(0xFFFF))));
-    if constexpr (ALPHA) {
-        const __m256i alpha = _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_srli_epi32(t00, 24), _mm256_srli_epi32(t10, 24)),
-            _mm256_add_epi32(_mm256_srli_epi32(t01, 24), _mm256_srli_epi32(t11, 24)));
-        _mm256_storeu_ps(out[3] + k, quarterValue(alpha));
-    } else {
+    quarterSums<ALPHA>(t00, t10, t01, t11, out[0] + k, out[1] + k, out[2] + k, out[3] + k);
+    if constexpr (!ALPHA) {
         _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
     }
+}
+
+// Rows first..last-1 of the halfway samples of a 32-bit texture (see halfway_samples.h):
+// eight entries at a time between the first and last columns, whose clamped blocks repeat an
+// edge texel, and which are left to the one-at-a-time form with textures too narrow for that.
+template <bool ALPHA>
+WIDE void fillHalfway(const TextureView& t, const HalfwaySamples& table, int first, int last) {
+    const int width = t.width;
+    if (width < 9) {
+        fillHalfwayRowsNarrow(t, table, first, last);
+        return;
+    }
+    for (int r = first; r < last; ++r) {
+        const auto* top = reinterpret_cast<const int*>(
+            t.bits + static_cast<std::ptrdiff_t>(std::clamp(r - 1, 0, t.height - 1)) * t.pitch);
+        const auto* bottom = reinterpret_cast<const int*>(
+            t.bits + static_cast<std::ptrdiff_t>(std::clamp(r, 0, t.height - 1)) * t.pitch);
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(r) * table.stride;
+        float* const* channel = table.channel;
+        // Entry c reads columns c - 1 and c, for c in 1..width-1; the last eight overlap the
+        // ones before where width - 1 is not a multiple of eight.
+        for (int c = 1; c < width; c += 8) {
+            const int at = std::min(c, width - 8);
+            const std::ptrdiff_t e = row + at;
+            quarterSums<ALPHA>(eightTexels(top + at - 1), eightTexels(top + at),
+                               eightTexels(bottom + at - 1), eightTexels(bottom + at),
+                               channel[0] + e, channel[1] + e, channel[2] + e,
+                               ALPHA ? channel[3] + e : nullptr);
+        }
+        for (const int c : {0, width}) {
+            const int column = c == 0 ? 0 : width - 1;
+            const auto edge = static_cast<unsigned>(column);
+            const std::uint32_t a = static_cast<std::uint32_t>(top[edge]);
+            const std::uint32_t b = static_cast<std::uint32_t>(bottom[edge]);
+            constexpr int SHIFTS[4] = {16, 8, 0, 24};
+            for (int ch = 0; ch < (ALPHA ? 4 : 3); ++ch) {
+                const unsigned sum = 2 * (((a >> SHIFTS[ch]) & 0xFF) + ((b >> SHIFTS[ch]) & 0xFF));
+                channel[ch][row + c] = halfwayValue(sum);
+            }
+        }
+    }
+}
+
+// Bilinear taps of a clamped 32-bit texture read from its halfway samples: false, leaving
+// the chunk to ordinary filtering, as soon as a tap does not fall halfway between texels.
+template <bool ALPHA>
+WIDE bool sampleHalfway(const TextureView& t, const float* u, const float* v, float (*out)[CHUNK],
+                        int count) {
+    constexpr int CHANNELS = ALPHA ? 4 : 3;
+    const HalfwaySamples& table = *t.halfway;
+    // Kept in locals: the vector stores below may alias anything, the table included.
+    const float* channel[4] = {table.channel[0], table.channel[1], table.channel[2],
+                               table.channel[3]};
+    const int stride = table.stride;
+    const int textureWidth = t.width;
+    const int textureHeight = t.height;
+    const __m256 width = _mm256_set1_ps(static_cast<float>(t.width));
+    const __m256 height = _mm256_set1_ps(static_cast<float>(t.height));
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 steps = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i before = _mm256_set1_epi32(-1);
+    const __m256i lastColumn = _mm256_set1_epi32(t.width - 1);
+    const __m256i lastRow = _mm256_set1_epi32(t.height - 1);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256 small = _mm256_set1_ps(1048576.0f);
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256i lastEntry = _mm256_set1_epi32(t.width);
+    const bool wideRows = t.width >= 8; // eight entries side by side fit in a row
+    for (int k = 0; k < count; k += 8) {
+        const __m256 x = _mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(u + k), width), half);
+        const __m256 y = _mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(v + k), height), half);
+        const __m256 left = _mm256_floor_ps(x);
+        const __m256 top = _mm256_floor_ps(y);
+        // The usual group: eight taps halfway between texels, on one row of blocks and one
+        // block apart, so that their entries, clamped into the table like any, lie within
+        // eight side by side. Below 2^20 in size the coordinates pass the ±2^23 limit
+        // unchanged.
+        const __m256 x0 = _mm256_permutevar8x32_ps(x, _mm256_setzero_si256());
+        const __m256 y0 = _mm256_permutevar8x32_ps(y, _mm256_setzero_si256());
+        __m256 usual = _mm256_and_ps(_mm256_cmp_ps(_mm256_sub_ps(x, left), half, _CMP_EQ_OQ),
+                                     _mm256_cmp_ps(_mm256_sub_ps(y, top), half, _CMP_EQ_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(_mm256_and_ps(x, magnitude), small, _CMP_LT_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(_mm256_and_ps(y, magnitude), small, _CMP_LT_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(x, _mm256_add_ps(x0, steps), _CMP_EQ_OQ));
+        usual = _mm256_and_ps(usual, _mm256_cmp_ps(y, y0, _CMP_EQ_OQ));
+        if (k + 8 <= count && wideRows && _mm256_movemask_ps(usual) == 0xFF) {
+            const int row =
+                std::clamp(_mm256_cvtsi256_si32(_mm256_cvttps_epi32(top)), -1, textureHeight - 1) +
+                1;
+            // Lane i's entry column, clamped; read from the eight entries of the row from
+            // lane 0's on, or from its last eight where they run past it.
+            const __m256i columns =
+                _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(left), one),
+                                                  _mm256_setzero_si256()),
+                                 lastEntry);
+            const int first = std::min(_mm256_cvtsi256_si32(columns), textureWidth - 7);
+            const __m256i places = _mm256_sub_epi32(columns, _mm256_set1_epi32(first));
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(row) * stride + first;
+            for (int ch = 0; ch < CHANNELS; ++ch) {
+                _mm256_storeu_ps(out[ch] + k, _mm256_permutevar8x32_ps(
+                                                  _mm256_loadu_ps(channel[ch] + at), places));
+            }
+            if constexpr (!ALPHA) {
+                _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
+            }
+            continue;
+        }
+        const __m256 fx = _mm256_floor_ps(limited(x));
+        const __m256 fy = _mm256_floor_ps(limited(y));
+        // Lanes past the count hold whatever the scratch held: they need not be halfway,
+        // and their clamped places below stay inside the table all the same.
+        const __m256 halfway =
+            _mm256_and_ps(_mm256_cmp_ps(_mm256_sub_ps(limited(x), fx), half, _CMP_EQ_OQ),
+                          _mm256_cmp_ps(_mm256_sub_ps(limited(y), fy), half, _CMP_EQ_OQ));
+        const __m256 unused =
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(lane, _mm256_set1_epi32(count - k - 1)));
+        if (_mm256_movemask_ps(_mm256_or_ps(halfway, unused)) != 0xFF) {
+            return false;
+        }
+        // Entry column c + 1 holds the block whose left texel is column c, c clamped to
+        // -1..width-1; rows likewise.
+        const __m256i columns = _mm256_add_epi32(
+            _mm256_min_epi32(_mm256_max_epi32(_mm256_cvttps_epi32(fx), before), lastColumn), one);
+        const __m256i rows = _mm256_add_epi32(
+            _mm256_min_epi32(_mm256_max_epi32(_mm256_cvttps_epi32(fy), before), lastRow), one);
+        int first = 0;
+        __m256i places;
+        if (allEqual(rows, firstLane(rows)) && window(columns, table.stride, first, places)) {
+            const std::ptrdiff_t at =
+                static_cast<std::ptrdiff_t>(_mm256_cvtsi256_si32(rows)) * table.stride + first;
+            for (int ch = 0; ch < CHANNELS; ++ch) {
+                _mm256_storeu_ps(out[ch] + k, _mm256_permutevar8x32_ps(
+                                                  _mm256_loadu_ps(table.channel[ch] + at), places));
+            }
+        } else {
+            const __m256i index = _mm256_add_epi32(
+                _mm256_mullo_epi32(rows, _mm256_set1_epi32(table.stride)), columns);
+            for (int ch = 0; ch < CHANNELS; ++ch) {
+                _mm256_storeu_ps(out[ch] + k, gathered(table.channel[ch], index));
+            }
+        }
+        if constexpr (!ALPHA) {
+            _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
+        }
+    }
+    return true;
 }
 
 // Bilinear filtering of a 32-bit texture: the weighted sum of the four texels' bytes,
@@ -180,6 +344,12 @@ WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) 
     const TextureView& t = s.stages[op.stage].texture;
     const float* u = c.coord[op.stage][0];
     const float* v = c.coord[op.stage][1];
+    if constexpr (AU == Address::Clamp && AV == Address::Clamp) {
+        if (t.halfway != nullptr &&
+            sampleHalfway<ALPHA>(t, u, v, c.reg[REG_TEX0 + op.stage], c.count)) {
+            return;
+        }
+    }
     // Whole groups of eight: lanes past the count compute harmless values from whatever
     // the scratch holds (every address is brought inside the texture first).
     const int count = c.count;
@@ -536,6 +706,20 @@ PixelOp::Run linear32For(Address u, Address v) {
 #endif
 
 } // namespace
+
+void fillHalfwayRows(const TextureView& t, const HalfwaySamples& table, int first, int last) {
+#if TESSIVANE_WIDE
+    if (wideOperationsEnabled()) {
+        if (t.format == D3DFMT_A8R8G8B8) {
+            fillHalfway<true>(t, table, first, last);
+        } else {
+            fillHalfway<false>(t, table, first, last);
+        }
+        return;
+    }
+#endif
+    fillHalfwayRowsNarrow(t, table, first, last);
+}
 
 bool wideOperationsEnabled() {
     return wide.load(std::memory_order_relaxed);

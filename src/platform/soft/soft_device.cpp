@@ -121,9 +121,17 @@ SoftDevice::~SoftDevice() {
 
 // ---- Queued draws
 
-void SoftDevice::drawStripJob(void* device, unsigned strip, unsigned worker) {
+// The jobs of a queue: first the fills of its halfway tables, then its strips. The jobs are
+// handed out in order, so a strip waits at most for the fills still running elsewhere.
+void SoftDevice::drawStripJob(void* device, unsigned job, unsigned worker) {
     auto* self = static_cast<SoftDevice*>(device);
-    self->batches_[self->current_ ^ 1].drawStrip(static_cast<int>(strip), self->chunks_[worker]);
+    if (job < self->tableJobs_) {
+        self->halfway_.fill(job);
+        return;
+    }
+    self->halfway_.waitUntilFilled();
+    self->batches_[self->current_ ^ 1].drawStrip(static_cast<int>(job - self->tableJobs_),
+                                                 self->chunks_[worker]);
 }
 
 void SoftDevice::submitPendingDraws() {
@@ -135,7 +143,7 @@ void SoftDevice::submitPendingDraws() {
     current_ ^= 1;
     batch().reset(height);
     recordQueued_ = false;
-    const Batch& full = batches_[current_ ^ 1];
+    Batch& full = batches_[current_ ^ 1];
     if (full.empty()) {
         // Only set-up and no primitives: nothing to draw.
         for (IUnknown* resource : held_[current_ ^ 1]) {
@@ -144,7 +152,8 @@ void SoftDevice::submitPendingDraws() {
         held_[current_ ^ 1].clear();
         return;
     }
-    workers_.start(static_cast<unsigned>(full.stripCount()), drawStripJob, this);
+    tableJobs_ = halfway_.plan(full.draws);
+    workers_.start(tableJobs_ + static_cast<unsigned>(full.stripCount()), drawStripJob, this);
     submitted_ = true;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/d3d9.h"
 #include "platform/ref_counted.h"
 #include "platform/soft/device_state.h"
+#include "platform/soft/halfway_samples.h"
 #include "platform/soft/pixel_program.h"
 #include "platform/soft/raster.h"
 #include "platform/soft/resources.h"
@@ -143,7 +144,7 @@ private:
     // Waits until the submitted queue is drawn, lending this thread to it.
     void waitForSubmittedDraws();
     Batch& batch() { return batches_[current_]; }
-    static void drawStripJob(void* device, unsigned strip, unsigned worker);
+    static void drawStripJob(void* device, unsigned job, unsigned worker);
 
     DeviceLinkPtr link_;
     IDirect3D9* owner_;
@@ -189,6 +190,8 @@ private:
     std::vector<IUnknown*> held_[2];   // per queue: the textures its draws read
     int current_ = 0;                  // the queue being filled
     bool submitted_ = false;           // the other queue is being drawn
+    HalfwayTables halfway_;            // for the queue being drawn
+    unsigned tableJobs_ = 0;           // the jobs of its drawing that fill them
     std::vector<VertexOutput> vertices_;
 
     // Vertices a shader processed from a vertex buffer, kept for the draws that follow:

@@ -1,8 +1,36 @@
 #include "platform/soft/worker_pool.h"
 
+#include <chrono>
 #include <system_error>
 
 namespace tessivane::platform::soft {
+
+namespace {
+
+// How long a thread that runs out of work watches for more before it sleeps. The passes of
+// a frame follow one another within microseconds, while a sleeping thread takes tens of them
+// to wake; a frame's longer pauses cost a helper this much of watching. It watches yielding
+// the processor, so that on a machine busy with other work it takes no time from that work.
+constexpr auto WATCH = std::chrono::microseconds(200);
+
+// Whether done() became true within WATCH.
+template <class Done>
+bool watchFor(Done done) {
+    const auto until = std::chrono::steady_clock::now() + WATCH;
+    for (;;) {
+        for (int i = 0; i < 16; ++i) {
+            if (done()) {
+                return true;
+            }
+            std::this_thread::yield();
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return done();
+        }
+    }
+}
+
+} // namespace
 
 WorkerPool::WorkerPool(unsigned threads) {
     if (threads == 0) {
@@ -23,7 +51,7 @@ WorkerPool::WorkerPool(unsigned threads) {
 WorkerPool::~WorkerPool() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
+        stopping_.store(true, std::memory_order_relaxed);
     }
     wake_.notify_all();
     for (std::thread& helper : helpers_) {
@@ -47,17 +75,21 @@ void WorkerPool::run(unsigned count, Job job, void* context) {
 }
 
 void WorkerPool::start(unsigned count, Job job, void* context) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job_ = job;
-    context_ = context;
-    count_ = count;
-    next_.store(0, std::memory_order_relaxed);
-    started_ = true;
-    if (!helpers_.empty() && count > 0) {
-        busy_ = static_cast<unsigned>(helpers_.size());
-        ++generation_;
-        wake_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = job;
+        context_ = context;
+        count_ = count;
+        next_.store(0, std::memory_order_relaxed);
+        started_ = true;
+        if (helpers_.empty() || count == 0) {
+            return;
+        }
+        busy_.store(static_cast<unsigned>(helpers_.size()), std::memory_order_relaxed);
+        // Publishes the run to the helpers watching the generation.
+        generation_.fetch_add(1, std::memory_order_release);
     }
+    wake_.notify_all();
 }
 
 void WorkerPool::wait() {
@@ -65,25 +97,32 @@ void WorkerPool::wait() {
         return;
     }
     work(0);
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this] { return busy_ == 0; });
+    const auto finished = [this] { return busy_.load(std::memory_order_acquire) == 0; };
+    if (!watchFor(finished)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_.wait(lock, finished);
+    }
     started_ = false;
 }
 
 void WorkerPool::helperLoop(unsigned worker) {
     std::uint64_t seen = 0;
+    const auto called = [&] {
+        return stopping_.load(std::memory_order_relaxed) ||
+               generation_.load(std::memory_order_acquire) != seen;
+    };
     for (;;) {
-        {
+        if (!watchFor(called)) {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
-            if (stopping_) {
-                return;
-            }
-            seen = generation_;
+            wake_.wait(lock, called);
         }
+        if (stopping_.load(std::memory_order_relaxed)) {
+            return;
+        }
+        seen = generation_.load(std::memory_order_acquire);
         work(worker);
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (--busy_ == 0) {
+        if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            std::lock_guard<std::mutex> lock(mutex_);
             finished_.notify_one();
         }
     }

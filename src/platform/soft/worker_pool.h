@@ -38,12 +38,14 @@ private:
     void work(unsigned worker);
 
     std::vector<std::thread> helpers_;
+    // Changed under the mutex, so that a thread about to sleep cannot miss the change; read
+    // without it by threads that watch for a change a while before they sleep.
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
-    std::uint64_t generation_ = 0;
-    bool stopping_ = false;
-    unsigned busy_ = 0; // helpers still working on the current run
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<bool> stopping_{false};
+    std::atomic<unsigned> busy_{0}; // helpers still working on the current run
 
     Job job_ = nullptr;
     void* context_ = nullptr;
