@@ -125,6 +125,40 @@ TEST_F(Raster, TrianglesSharingEdgesCoverEveryPixelOnce) {
     }
 }
 
+TEST_F(Raster, PixelSizedTrianglesOnCentresCoverEveryPixelOnce) {
+    // Triangles of half a pixel, every corner on a pixel centre: each centre lies on edges,
+    // and only the fill rule decides which triangle takes it, whichever way a triangle runs.
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    std::vector<ColorScreenVertex> mesh;
+    auto vertex = [&](int x, int y) {
+        mesh.push_back({float(x), float(y), 0.5f, 1.0f, 0xFF010101});
+    };
+    for (int y = 100; y < 130; ++y) {
+        for (int x = 100; x < 140; ++x) {
+            if ((x + y) & 1) {
+                vertex(x, y), vertex(x + 1, y), vertex(x + 1, y + 1);
+                vertex(x, y), vertex(x, y + 1), vertex(x + 1, y + 1);
+            } else {
+                vertex(x, y), vertex(x + 1, y), vertex(x, y + 1);
+                vertex(x + 1, y + 1), vertex(x, y + 1), vertex(x + 1, y);
+            }
+        }
+    }
+    device->SetFVF(COLOR_SCREEN_FVF);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
+                            sizeof(ColorScreenVertex));
+    const std::vector<std::uint32_t> f = frame();
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            const bool inside = x >= 100 && x < 140 && y >= 100 && y < 130;
+            ASSERT_EQ(f[y * 640 + x], inside ? 0xFF010101u : BLACK) << x << ", " << y;
+        }
+    }
+}
+
 TEST_F(Raster, ClipSpaceSquareCoversTheWholeViewport) {
     // Clip x = -1 maps to the centre of pixel 0 and +1 to just past the last pixel.
     const ColorVertex quad[4] = {

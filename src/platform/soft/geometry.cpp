@@ -18,6 +18,9 @@ namespace {
 // beyond the centre; the viewport rectangle cuts the rest exactly, pixel by pixel. It keeps
 // snapped coordinates within ±2^22 and edge products well inside 64 bits.
 constexpr float GUARD_BAND = 4.0f;
+// Triangles with at most this many pixel centres within their bounds are tested against
+// them before they are binned.
+constexpr std::int64_t FEW_CENTRES = 4;
 // Pre-transformed positions further out than this (in pixels) go through the clipper too.
 constexpr float SCREEN_LIMIT = 16384.0f;
 // Clip-space w below this is behind or at the eye.
@@ -257,6 +260,24 @@ void Batch::emitTriangle(const GeometryTarget& t, const std::uint32_t vertex[3],
     const auto rowMax = std::min<std::int64_t>(floorDiv(maxY, SUBPIXEL), t.clipY1 - 1);
     if (colMin > colMax || rowMin > rowMax) {
         return;
+    }
+    // Thin triangles often hold a pixel centre or two within their bounds and cover none of
+    // them: tested here, such a triangle costs no strip any work. The reference path keeps
+    // finding that out pixel by pixel, so the two are compared.
+    if ((colMax - colMin + 1) * (rowMax - rowMin + 1) <= FEW_CENTRES &&
+        !draws[currentDraw_].reference) {
+        const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
+                               makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
+                               makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
+        bool covers = false;
+        for (auto row = rowMin; row <= rowMax && !covers; ++row) {
+            for (auto column = colMin; column <= colMax && !covers; ++column) {
+                covers = insideEdges(edges, column, row);
+            }
+        }
+        if (!covers) {
+            return;
+        }
     }
     tri.colMin = static_cast<std::int16_t>(colMin);
     tri.colMax = static_cast<std::int16_t>(colMax);

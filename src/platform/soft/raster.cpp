@@ -15,26 +15,6 @@ namespace tessivane::platform::soft {
 
 namespace {
 
-// One edge of a triangle whose interior lies on the positive side:
-// E(P) = dx·(Py − y0) − dy·(Px − x0) − bias >= 0. The bias of 1 (in the products' units)
-// leaves out pixel centres exactly on edges that are neither top nor left edges.
-struct Edge {
-    std::int64_t dx, dy, x0, y0, bias;
-};
-
-Edge makeEdge(std::int32_t xa, std::int32_t ya, std::int32_t xb, std::int32_t yb) {
-    Edge e;
-    e.dx = std::int64_t(xb) - xa;
-    e.dy = std::int64_t(yb) - ya;
-    e.x0 = xa;
-    e.y0 = ya;
-    // With y growing downwards and the interior on the right of the edge's direction, a
-    // left edge runs upwards and a top edge runs exactly horizontally to the right.
-    const bool topLeft = e.dy < 0 || (e.dy == 0 && e.dx > 0);
-    e.bias = topLeft ? 0 : 1;
-    return e;
-}
-
 // Narrows [x0, x1] (pixel columns) to where row py lies on the inner side of e.
 void clampSpan(const Edge& e, std::int64_t py, std::int64_t& x0, std::int64_t& x1) {
     const std::int64_t c = e.dx * (py * SUBPIXEL - e.y0) + e.dy * e.x0 - e.bias;

@@ -42,6 +42,37 @@ inline std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { // b > 0
     return (a % b != 0 && a > 0) ? q + 1 : q;
 }
 
+// One edge of a triangle whose interior lies on the positive side:
+// E(P) = dx·(Py − y0) − dy·(Px − x0) − bias >= 0. The bias of 1 (in the products' units)
+// leaves out pixel centres exactly on edges that are neither top nor left edges.
+struct Edge {
+    std::int64_t dx, dy, x0, y0, bias;
+};
+
+inline Edge makeEdge(std::int32_t xa, std::int32_t ya, std::int32_t xb, std::int32_t yb) {
+    Edge e;
+    e.dx = std::int64_t(xb) - xa;
+    e.dy = std::int64_t(yb) - ya;
+    e.x0 = xa;
+    e.y0 = ya;
+    // With y growing downwards and the interior on the right of the edge's direction, a
+    // left edge runs upwards and a top edge runs exactly horizontally to the right.
+    const bool topLeft = e.dy < 0 || (e.dy == 0 && e.dx > 0);
+    e.bias = topLeft ? 0 : 1;
+    return e;
+}
+
+// Whether the pixel centre (column, row) lies inside the three edges.
+inline bool insideEdges(const Edge edges[3], std::int64_t column, std::int64_t row) {
+    for (int i = 0; i < 3; ++i) {
+        const Edge& e = edges[i];
+        if (e.dx * (row * SUBPIXEL - e.y0) - e.dy * (column * SUBPIXEL - e.x0) - e.bias < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Per-thread scratch for drawing strips: the chunk pixels are shaded in, and which pixels of
 // the strip a chunk of gathered small-triangle pixels already holds.
 inline constexpr int GATHER_WIDTH = 4096; // wider targets shade triangle by triangle
