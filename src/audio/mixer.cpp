@@ -186,7 +186,13 @@ void mixVoice(Voice& voice, float* out, int frames) {
         const std::uint64_t distance = backward ? position - start : end - position;
         if (distance >> 32 < FAR_AWAY && step824 != 0) {
             const std::uint64_t d = distance >> 8;
-            const std::uint64_t frames = d / step824 + (d % step824 != 0 ? 1 : 0);
+            std::uint64_t frames = d / step824 + (d % step824 != 0 ? 1 : 0);
+            if (frames == 0 && distance != 0) {
+                // Less than 2^-24 of a sample away: one frame passes it. Counting none would
+                // turn a backward ping-pong voice there at the loop's start without moving it,
+                // back to where it was, for ever.
+                frames = 1;
+            }
             if (frames <= static_cast<std::uint64_t>(count)) {
                 count = static_cast<int>(frames);
                 boundary = true;
@@ -263,11 +269,19 @@ void mixVoice(Voice& voice, float* out, int frames) {
             continue;
         }
         if (sample.loopMode == music::LOOP_FORWARD && sample.loopLength > 0) {
-            auto whole = static_cast<std::uint32_t>(position >> 32);
-            do {
-                whole -= sample.loopLength;
-            } while (whole >= loopEnd);
-            position = std::uint64_t{whole} << 32 | static_cast<std::uint32_t>(position);
+            // Back by loop lengths until inside the loop, in one division: a huge step can
+            // pass the end by billions of lengths.
+            const std::int64_t length = sample.loopLength;
+            std::int64_t whole = wholePart(position);
+            if (whole >= loopEnd) {
+                whole = loopStart + (whole - loopStart) % length;
+            } else if (whole >= length) {
+                whole -= length; // short of the end by a fraction: one length back
+            } else {
+                whole = loopStart + ((whole - loopStart) % length + length) % length;
+            }
+            position =
+                static_cast<std::uint64_t>(whole) << 32 | static_cast<std::uint32_t>(position);
         } else if (sample.loopMode == music::LOOP_PING_PONG && sample.loopLength > 0) {
             pingPong(voice, position, loopStart, loopEnd);
         } else {

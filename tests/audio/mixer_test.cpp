@@ -134,6 +134,21 @@ TEST_F(MixerTest, ForwardLoopsWrapByTheLoopLengthAsOftenAsTheStepNeeds) {
     EXPECT_EQ(w.positionFrac, QUARTER);
 }
 
+TEST_F(MixerTest, AHugeStepThroughATinyForwardLoopWrapsAtOnce) {
+    // Past the end by some two billion loop lengths each frame: the wrap is one division,
+    // and lands where taking the length off again and again would.
+    TestSample s(ramp(8, 100), music::LOOP_FORWARD, 3, 2);
+    Voice& v = steadyVoice(0, s, {4, 0}, {0x7FFFFFFF, 0});
+    mix(16);
+    std::uint64_t whole = 4;
+    for (int f = 0; f < 16; ++f) {
+        whole += 0x7FFFFFFF;
+        whole = 3 + (whole - 3) % 2;
+    }
+    EXPECT_EQ(v.positionInt, whole);
+    EXPECT_EQ(v.positionFrac, 0u);
+}
+
 TEST_F(MixerTest, PingPongLoopsReflectAtTheirEnds) {
     TestSample s(ramp(32, 100), music::LOOP_PING_PONG, 10, 10);
     // 19.75 + 0.5 passes the end at 20 by 0.25: back from 19.75 - 2^-32, moving down.
@@ -177,6 +192,16 @@ TEST_F(MixerTest, PingPongVoicesStayInsideTheirLoopWhateverTheStep) {
     EXPECT_EQ(w.positionInt, 0u);
     EXPECT_EQ(w.positionFrac, 0u);
     EXPECT_EQ(w.direction, music::DIRECTION_FORWARD);
+}
+
+TEST_F(MixerTest, ABackwardPingPongVoiceJustAboveALoopStartAtZeroKeepsMoving) {
+    // 2^-32 above the start, moving down: the frame passes the start and turns the voice.
+    TestSample s(ramp(16, 100), music::LOOP_PING_PONG, 0, 8);
+    Voice& v = steadyVoice(0, s, {0, 1}, {3, QUARTER});
+    v.direction = music::DIRECTION_BACKWARD;
+    mix(1);
+    EXPECT_EQ(v.direction, music::DIRECTION_FORWARD);
+    EXPECT_EQ(v.positionInt, 3u);
 }
 
 TEST_F(MixerTest, InterpolatesLinearlyBetweenNeighbours) {
