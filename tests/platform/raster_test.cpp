@@ -58,6 +58,26 @@ protected:
         return true;
     }
 
+    // Draws add their colour onto the target, with no depth test.
+    void addEachDraw() {
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    }
+
+    // Every pixel x0 <= x < x1, y0 <= y < y1 got exactly one 0xFF010101 contribution, and no
+    // other pixel any.
+    void expectOneContribution(int x0, int y0, int x1, int y1) const {
+        const std::vector<std::uint32_t> f = frame();
+        for (int y = 0; y < 480; ++y) {
+            for (int x = 0; x < 640; ++x) {
+                const bool inside = x >= x0 && x < x1 && y >= y0 && y < y1;
+                ASSERT_EQ(f[y * 640 + x], inside ? 0xFF010101u : BLACK) << x << ", " << y;
+            }
+        }
+    }
+
     void drawTransformed(const ColorVertex* v, UINT triangles, D3DPRIMITIVETYPE type) {
         device->SetFVF(COLOR_FVF);
         EXPECT_EQ(device->DrawPrimitiveUP(type, triangles, v, sizeof(ColorVertex)), D3D_OK);
@@ -78,10 +98,7 @@ TEST_F(Raster, QuadOnHalfPixelCornersCoversTheCentresInside) {
 TEST_F(Raster, TrianglesSharingEdgesCoverEveryPixelOnce) {
     // A mesh of jittered triangles tiling 100..300 x 100..260: with additive blending, every
     // pixel inside must receive exactly one contribution.
-    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-    device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    addEachDraw();
     constexpr int N = 8;
     float gx[N + 1][N + 1], gy[N + 1][N + 1];
     std::uint32_t seed = 7;
@@ -116,22 +133,13 @@ TEST_F(Raster, TrianglesSharingEdgesCoverEveryPixelOnce) {
     device->SetFVF(COLOR_SCREEN_FVF);
     device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
                             sizeof(ColorScreenVertex));
-    const std::vector<std::uint32_t> f = frame();
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            const bool inside = x >= 100 && x < 300 && y >= 100 && y < 260;
-            ASSERT_EQ(f[y * 640 + x], inside ? 0xFF010101u : BLACK) << x << ", " << y;
-        }
-    }
+    expectOneContribution(100, 100, 300, 260);
 }
 
 TEST_F(Raster, PixelSizedTrianglesOnCentresCoverEveryPixelOnce) {
     // Triangles of half a pixel, every corner on a pixel centre: each centre lies on edges,
     // and only the fill rule decides which triangle takes it, whichever way a triangle runs.
-    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-    device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    addEachDraw();
     std::vector<ColorScreenVertex> mesh;
     auto vertex = [&](int x, int y) {
         mesh.push_back({float(x), float(y), 0.5f, 1.0f, 0xFF010101});
@@ -150,13 +158,7 @@ TEST_F(Raster, PixelSizedTrianglesOnCentresCoverEveryPixelOnce) {
     device->SetFVF(COLOR_SCREEN_FVF);
     device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
                             sizeof(ColorScreenVertex));
-    const std::vector<std::uint32_t> f = frame();
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            const bool inside = x >= 100 && x < 140 && y >= 100 && y < 130;
-            ASSERT_EQ(f[y * 640 + x], inside ? 0xFF010101u : BLACK) << x << ", " << y;
-        }
-    }
+    expectOneContribution(100, 100, 140, 130);
 }
 
 TEST_F(Raster, ClipSpaceSquareCoversTheWholeViewport) {

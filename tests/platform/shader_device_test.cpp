@@ -70,6 +70,22 @@ protected:
         EXPECT_EQ(device->CreateVertexDeclaration(elements, &declaration), D3D_OK);
         return own(declaration);
     }
+    // A new size x size render-target texture of the format, made the target; its surface,
+    // or null when it cannot be made.
+    IDirect3DSurface9* drawInto(UINT size, D3DFORMAT format) {
+        IDirect3DTexture9* targetTexture = nullptr;
+        EXPECT_EQ(device->CreateTexture(size, size, 1, D3DUSAGE_RENDERTARGET, format,
+                                        D3DPOOL_DEFAULT, &targetTexture, nullptr),
+                  D3D_OK);
+        if (own(targetTexture) == nullptr) {
+            return nullptr;
+        }
+        IDirect3DSurface9* target = nullptr;
+        targetTexture->GetSurfaceLevel(0, &target);
+        own(target);
+        device->SetRenderTarget(0, target);
+        return target;
+    }
     IDirect3DTexture9* ownTexture(UINT width, UINT height, const std::vector<std::uint32_t>& t) {
         return own(texture(width, height, D3DFMT_X8R8G8B8, t));
     }
@@ -400,15 +416,8 @@ TEST_F(Shaders, TapsHalfwayBetweenTexelsGiveTheBytesOfFilteringEachTap) {
                              {-1, -1, 70}, {1, 0, 5},  {0, -1, 21}, {1, 1, 2.5f}, {-1, 1, 0.5f}};
     for (const D3DFORMAT format : {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8}) {
         IDirect3DTexture9* source = own(texture(SIZE, SIZE, format, texels));
-        IDirect3DTexture9* targetTexture = nullptr;
-        ASSERT_EQ(device->CreateTexture(SIZE, SIZE, 1, D3DUSAGE_RENDERTARGET, format,
-                                        D3DPOOL_DEFAULT, &targetTexture, nullptr),
-                  D3D_OK);
-        own(targetTexture);
-        IDirect3DSurface9* target = nullptr;
-        targetTexture->GetSurfaceLevel(0, &target);
-        own(target);
-        device->SetRenderTarget(0, target);
+        IDirect3DSurface9* target = drawInto(SIZE, format);
+        ASSERT_NE(target, nullptr);
         for (DWORD s = 0; s < 4; ++s) {
             device->SetTexture(s, source);
         }
@@ -525,15 +534,8 @@ TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {
     EXPECT_TRUE(draw() == blended);
     EXPECT_TRUE(blended != wide);
     device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    IDirect3DTexture9* alphaTexture = nullptr;
-    ASSERT_EQ(device->CreateTexture(256, 256, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
-                                    D3DPOOL_DEFAULT, &alphaTexture, nullptr),
-              D3D_OK);
-    own(alphaTexture);
-    IDirect3DSurface9* alphaTarget = nullptr;
-    alphaTexture->GetSurfaceLevel(0, &alphaTarget);
-    own(alphaTarget);
-    device->SetRenderTarget(0, alphaTarget);
+    IDirect3DSurface9* alphaTarget = drawInto(256, D3DFMT_A8R8G8B8);
+    ASSERT_NE(alphaTarget, nullptr);
     auto alphaBytes = [&] {
         draw();
         const detail::SurfaceMemory m = detail::cpuSurface(alphaTarget)->memory();

@@ -40,17 +40,29 @@ Plane solvePlane(double x1, double y1, double x2, double y2, double invDet, floa
     return p;
 }
 
-// The planes of a triangle's depth, 1/w and attributes, solved at its snapped vertices.
-void solvePlanes(const BatchTriangle& tri, const float* v0, const float* v1, const float* v2,
-                 int attributeCount, PrimitivePlanes& planes) {
-    const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
-    const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
-    const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
-    const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
-    const double invDet = 1.0 / (x1 * y2 - x2 * y1);
+// Vertices 1 and 2 relative to vertex 0, in pixels, and 1 / the determinant they make.
+struct PlaneFrame {
+    double x1, y1, x2, y2, invDet;
+};
+
+// Sets up a triangle's planes to be solved: vertex 0 as their reference point.
+inline PlaneFrame planeFrame(const BatchTriangle& tri, PrimitivePlanes& planes) {
+    PlaneFrame f;
+    f.x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
+    f.y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
+    f.x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
+    f.y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
+    f.invDet = 1.0 / (f.x1 * f.y2 - f.x2 * f.y1);
     planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
     planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
     planes.perspective = true;
+    return f;
+}
+
+// The planes of a triangle's depth, 1/w and attributes, solved at its snapped vertices.
+void solvePlanes(const BatchTriangle& tri, const float* v0, const float* v1, const float* v2,
+                 int attributeCount, PrimitivePlanes& planes) {
+    const auto [x1, y1, x2, y2, invDet] = planeFrame(tri, planes);
     planes.z = solvePlane(x1, y1, x2, y2, invDet, v0[2], v1[2], v2[2]);
     planes.invW = solvePlane(x1, y1, x2, y2, invDet, v0[3], v1[3], v2[3]);
     for (int k = 0; k < attributeCount; ++k) {
@@ -63,14 +75,7 @@ void solvePlanes(const BatchTriangle& tri, const float* v0, const float* v1, con
 // very operations of solvePlane, so the floats are the same.
 WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float* v1,
                           const float* v2, int attributeCount, PrimitivePlanes& planes) {
-    const double x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
-    const double y1 = double(tri.y[1] - tri.y[0]) / SUBPIXEL;
-    const double x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
-    const double y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
-    const double invDet = 1.0 / (x1 * y2 - x2 * y1);
-    planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
-    planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
-    planes.perspective = true;
+    const auto [x1, y1, x2, y2, invDet] = planeFrame(tri, planes);
     // Depth, 1/w and the attributes follow one another in a vertex from its third float;
     // loads past the last are masked off.
     constexpr int MAX_PLANES = 2 + MAX_ATTRIBUTES;
@@ -125,8 +130,7 @@ int narrowSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowS
     std::int64_t value[3], perRow[3], perColumn[3];
     for (int i = 0; i < 3; ++i) {
         const Edge& e = edges[i];
-        value[i] = e.dx * (std::int64_t(y0) * SUBPIXEL - e.y0) -
-                   e.dy * (std::int64_t(colMin) * SUBPIXEL - e.x0) - e.bias;
+        value[i] = edgeValue(e, colMin, y0);
         perRow[i] = e.dx * SUBPIXEL;
         perColumn[i] = -e.dy * SUBPIXEL;
     }
@@ -162,8 +166,7 @@ WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, R
     __m256i perRow[3];
     for (int i = 0; i < 3; ++i) {
         const Edge& e = edges[i];
-        const std::int64_t v = e.dx * (std::int64_t(y0) * SUBPIXEL - e.y0) -
-                               e.dy * (std::int64_t(colMin) * SUBPIXEL - e.x0) - e.bias;
+        const std::int64_t v = edgeValue(e, colMin, y0);
         const std::int64_t c = -e.dy * SUBPIXEL;
         value[i][0] = _mm256_set_epi64x(v + 3 * c, v + 2 * c, v + c, v);
         for (int g = 1; g < GROUPS; ++g) {

@@ -62,15 +62,15 @@ inline Edge makeEdge(std::int32_t xa, std::int32_t ya, std::int32_t xb, std::int
     return e;
 }
 
+// E at the pixel centre (column, row): not negative where the centre lies inside the edge.
+inline std::int64_t edgeValue(const Edge& e, std::int64_t column, std::int64_t row) {
+    return e.dx * (row * SUBPIXEL - e.y0) - e.dy * (column * SUBPIXEL - e.x0) - e.bias;
+}
+
 // Whether the pixel centre (column, row) lies inside the three edges.
 inline bool insideEdges(const Edge edges[3], std::int64_t column, std::int64_t row) {
-    for (int i = 0; i < 3; ++i) {
-        const Edge& e = edges[i];
-        if (e.dx * (row * SUBPIXEL - e.y0) - e.dy * (column * SUBPIXEL - e.x0) - e.bias < 0) {
-            return false;
-        }
-    }
-    return true;
+    return edgeValue(edges[0], column, row) >= 0 && edgeValue(edges[1], column, row) >= 0 &&
+           edgeValue(edges[2], column, row) >= 0;
 }
 
 // Per-thread scratch for drawing strips: the chunk pixels are shaded in, and which pixels of
