@@ -8,6 +8,7 @@
 #include "platform/soft/pixel_program.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace tessivane::platform::soft {
 
@@ -17,6 +18,34 @@ namespace tessivane::platform::soft {
 #define TESSIVANE_WIDE_TARGET
 #endif
 #define TESSIVANE_BODY [[gnu::always_inline]] inline
+
+// Eight neighbouring entries of a chunk row. Loops over a chunk run over whole groups of
+// eight: every row has room for them, and lanes past the count compute values that nothing
+// reads. Loading a group before storing one keeps the compiler from having to prove that a
+// result row and a source row never overlap in part (they may be the same row).
+using Lanes = float __attribute__((vector_size(32)));
+
+// Functions over Lanes are always inlined, so how a 256-bit value would be passed between
+// functions compiled for different processors never arises.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+TESSIVANE_BODY Lanes loadLanes(const float* from) {
+    Lanes v;
+    std::memcpy(&v, from, sizeof v);
+    return v;
+}
+TESSIVANE_BODY void storeLanes(float* to, Lanes v) {
+    std::memcpy(to, &v, sizeof v);
+}
+TESSIVANE_BODY Lanes splat(float value) {
+    return Lanes{} + value;
+}
+// saturate() lane by lane: NaN and anything not above 0 become 0.
+TESSIVANE_BODY Lanes saturate(Lanes v) {
+    const Lanes zero{};
+    const Lanes one = splat(1.0f);
+    return v > zero ? (v < one ? v : one) : zero;
+}
 
 template <auto BODY>
 void narrowOp(const PixelOp& op, const PixelState& s, PixelChunk& c) {

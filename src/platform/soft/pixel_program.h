@@ -12,7 +12,7 @@
 namespace tessivane::platform::soft {
 
 // Pixels shaded together.
-inline constexpr int CHUNK = 64;
+inline constexpr int CHUNK = 128;
 
 // Per-thread scratch for up to CHUNK covered pixels of one primitive, from any of its rows.
 struct alignas(64) PixelChunk {

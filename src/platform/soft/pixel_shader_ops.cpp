@@ -13,31 +13,32 @@ namespace {
 template <bool CONSTANT, bool GENERAL>
 struct StepSource {
     const float* row = nullptr;
-    float value = 0.0f;
+    Lanes value{};
     float sign = 1.0f;
 
     TESSIVANE_BODY StepSource(const ShaderOperand& o, int ch, const PixelState& s,
                               const PixelChunk& c)
         : sign(o.sign) {
         if constexpr (CONSTANT) {
-            value = s.shader.constants[o.reg][o.swizzle[ch]] * o.sign;
+            value = splat(s.shader.constants[o.reg][o.swizzle[ch]] * o.sign);
         } else {
             row = c.reg[o.reg][o.swizzle[ch]];
         }
     }
-    TESSIVANE_BODY float operator[](int k) const {
+    // The eight lanes from k on.
+    TESSIVANE_BODY Lanes operator[](int k) const {
         if constexpr (CONSTANT) {
             return value;
         } else if constexpr (GENERAL) {
-            return row[k] * sign;
+            return loadLanes(row + k) * sign;
         } else {
-            return row[k];
+            return loadLanes(row + k);
         }
     }
 };
 
 template <ShaderOp OP>
-TESSIVANE_BODY float shaderCombine(float a, float b, float c) {
+TESSIVANE_BODY Lanes shaderCombine(Lanes a, Lanes b, Lanes c) {
     if constexpr (OP == ShaderOp::Mov) {
         return a;
     } else if constexpr (OP == ShaderOp::Add) {
@@ -55,7 +56,7 @@ TESSIVANE_BODY float shaderCombine(float a, float b, float c) {
 // The result modifier: scaled (in the general form; otherwise the scale is 1), then clamped
 // if the instruction asks for it. Nothing else limits the range of a shader's registers.
 template <bool SATURATE, bool GENERAL>
-TESSIVANE_BODY float modified(float v, float scale) {
+TESSIVANE_BODY Lanes modified(Lanes v, float scale) {
     if constexpr (GENERAL) {
         v = v * scale;
     }
@@ -78,14 +79,13 @@ TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChun
             a2(step.src[0], 2, s, c);
         const StepSource<C1, GENERAL> b0(step.src[1], 0, s, c), b1(step.src[1], 1, s, c),
             b2(step.src[1], 2, s, c);
-        float result[CHUNK];
-        for (int k = 0; k < n; ++k) {
-            result[k] =
+        for (int k = 0; k < n; k += 8) {
+            const Lanes result =
                 modified<SATURATE, GENERAL>(a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k], scale);
-        }
-        for (int ch = 0; ch < 4; ++ch) {
-            if (mask & (1 << ch)) {
-                std::memcpy(dst[ch], result, sizeof(float) * static_cast<std::size_t>(n));
+            for (int ch = 0; ch < 4; ++ch) {
+                if (mask & (1 << ch)) {
+                    storeLanes(dst[ch] + k, result);
+                }
             }
         }
     } else {
@@ -98,8 +98,9 @@ TESSIVANE_BODY void shaderStep(const PixelOp& op, const PixelState& s, PixelChun
             const StepSource<C1, GENERAL> b(step.src[1], ch, s, c);
             const StepSource<C2, GENERAL> d(step.src[2], ch, s, c);
             float* out = step.viaScratch ? scratch[ch] : dst[ch];
-            for (int k = 0; k < n; ++k) {
-                out[k] = modified<SATURATE, GENERAL>(shaderCombine<OP>(a[k], b[k], d[k]), scale);
+            for (int k = 0; k < n; k += 8) {
+                storeLanes(out + k,
+                           modified<SATURATE, GENERAL>(shaderCombine<OP>(a[k], b[k], d[k]), scale));
             }
         }
         if (step.viaScratch) {
