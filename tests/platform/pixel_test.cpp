@@ -4,6 +4,7 @@
 #include "device_test_support.h"
 #include "platform/soft/halfway_samples.h"
 #include "platform/soft/pixel_state.h"
+#include "platform/soft/raster.h"
 
 #include <algorithm>
 #include <cmath>
@@ -476,6 +477,71 @@ TEST(HalfwaySamples, AreTheFilteredBlocksClampedAtTheEdges) {
                 EXPECT_EQ(wide[plane * 3], -1.0f); // no alpha plane to fill
             }
         }
+    }
+}
+
+// Which stages of a triangle take their taps straight from the halfway table: only those
+// whose coordinates, interpolated in float at every pixel the triangle may cover, are exactly
+// the pixel's position plus a whole number of texels and a half. A texture 64 texels wide and
+// 32 high, the triangle over columns 0..63 and rows 0..31.
+TEST(HalfwaySamples, TakeTapsStraightOnlyWhereEveryInterpolatedTapIsExactlyHalfway) {
+    soft::HalfwaySamples table;
+    soft::PixelState state;
+    state.stageCount = 1;
+    state.stages[0].texture.width = 64;
+    state.stages[0].texture.height = 32;
+    state.stages[0].texture.halfway = &table;
+    state.attributeCount = 2;
+    state.attributes[0] = {0, true, 0, 0};
+    state.attributes[1] = {1, true, 0, 1};
+    soft::BatchTriangle triangle{};
+    triangle.colMin = 0;
+    triangle.colMax = 63;
+    triangle.rowMin = 0;
+    triangle.rowMax = 31;
+    struct Case {
+        float refX, refY;
+        soft::Plane u, v;
+        bool halfway;
+        int column, row; // offsets when halfway
+    };
+    const float texel = 1.0f / 64, row = 1.0f / 32;
+    const Case cases[] = {
+        // Three texels right and one down from the pixel, the tap at the corner between them
+        // and the next: u = (p + 3) / 64 at the pixel's corner.
+        {0.0f, 0.0f, {texel, 0, 3 * texel}, {0, row, 1 * row}, true, 2, 0},
+        // The same with the reference point half a pixel in and the constant to match.
+        {0.5f, 0.25f, {texel, 0, 3.5f * texel}, {0, row, 1.25f * row}, true, 2, 0},
+        // Beyond the texture, which clamps.
+        {0.0f, 0.0f, {texel, 0, -200 * texel}, {0, row, 90 * row}, true, -201, 89},
+        // Taps on texel centres, not between them.
+        {0.0f, 0.0f, {texel, 0, 3.5f * texel}, {0, row, 1 * row}, false, 0, 0},
+        // Two texels per pixel; a tap that moves across as well.
+        {0.0f, 0.0f, {2 * texel, 0, 3 * texel}, {0, row, 1 * row}, false, 0, 0},
+        {0.0f, 0.0f, {texel, 1e-9f, 3 * texel}, {0, row, 1 * row}, false, 0, 0},
+        // A constant with bits below what a float keeps when the pixel's offset is added.
+        {0.0f, 0.0f, {texel, 0, 3 * texel + 0x1p-28f}, {0, row, 1 * row}, false, 0, 0},
+        // So far out that the sampler would limit the tap.
+        {0.0f, 0.0f, {texel, 0, 0x1p21f * texel}, {0, row, 1 * row}, false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        soft::PrimitivePlanes planes;
+        planes.refX = c.refX;
+        planes.refY = c.refY;
+        planes.perspective = true;
+        planes.invW = {0, 0, 1};
+        planes.attribute[0] = c.u;
+        planes.attribute[1] = c.v;
+        soft::findHalfwayTaps(state, triangle, planes);
+        EXPECT_EQ(planes.halfway.stages, c.halfway ? 1 : 0) << c.u.a << " " << c.u.c;
+        if (c.halfway && planes.halfway.stages == 1) {
+            EXPECT_EQ(planes.halfway.offset[0][0], c.column);
+            EXPECT_EQ(planes.halfway.offset[0][1], c.row);
+        }
+        // Coordinates divided by a w that changes across the triangle are never taken so.
+        planes.invW = {0.001f, 0, 1};
+        soft::findHalfwayTaps(state, triangle, planes);
+        EXPECT_EQ(planes.halfway.stages, 0);
     }
 }
 

@@ -4,6 +4,8 @@
 #include "platform/soft/raster.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -35,7 +37,79 @@ std::uint32_t texelAt(const TextureView& t, int column, int row) {
     return texel;
 }
 
+// v is a whole multiple of 2^lowestBit(v) (v finite and not 0).
+int lowestBit(float v) {
+    int exponent = 0;
+    const float fraction = std::frexp(v, &exponent); // 0.5 <= |fraction| < 1
+    const auto significand = static_cast<std::uint32_t>(std::fabs(fraction) * 16777216.0f);
+    return exponent - 24 + std::countr_zero(significand);
+}
+
+// One coordinate along one axis of the screen: value = (c + across·g) + along·f with
+// f = p − ref at pixel p (g the other axis's offset), and the tap value · size − 0.5 on a
+// texture `size` texels long. True when, at every p in lo..hi, each of those operations is
+// exact in float and the tap is p + offset + 0.5.
+bool halfwayAlongAxis(float along, float across, float c, float ref, int lo, int hi, int size,
+                      std::int32_t& offset) {
+    // One texel per pixel along the axis, and nothing across it: across·g is ±0, leaving c,
+    // and along·f is f / size, a power of two apart.
+    if (across != 0.0f || along * static_cast<float>(size) != 1.0f || !std::isfinite(c) ||
+        !std::isfinite(ref)) {
+        return false;
+    }
+    const int sizeBits = std::countr_zero(static_cast<unsigned>(size));
+    // Counted in texels at the tap, f (pixels are whole), c · size and the half are whole
+    // multiples of 2^grain, and so is every sum of them. Below 2^24 grains in size, each
+    // value met on the way, in its own scale (f, f / size, c + f / size, the tap), is a float
+    // exactly; below 2^20 texels the sampler takes the tap as it is.
+    const int grain = std::min({ref == 0.0f ? 0 : lowestBit(ref), 0,
+                                c == 0.0f ? 0 : lowestBit(c) + sizeBits, -1});
+    const double fMost = std::max(std::fabs(lo - double(ref)), std::fabs(hi - double(ref)));
+    const double tapMost = std::ldexp(std::fabs(double(c)), sizeBits) + fMost + 0.5;
+    if (!(tapMost < std::ldexp(1.0, std::min(24 + grain, 20)))) {
+        return false;
+    }
+    // So the tap is exactly p + (c · size − ref) − 0.5.
+    const double shift = std::ldexp(double(c), sizeBits) - double(ref);
+    if (shift != std::floor(shift)) {
+        return false;
+    }
+    offset = static_cast<std::int32_t>(shift) - 1;
+    return true;
+}
+
 } // namespace
+
+void findHalfwayTaps(const PixelState& s, const BatchTriangle& tri, PrimitivePlanes& planes) {
+    planes.halfway.stages = 0;
+    const Plane& invW = planes.invW;
+    const bool unitW = invW.a == 0.0f && invW.b == 0.0f && invW.c == 1.0f;
+    if (planes.perspective && !unitW) {
+        return; // coordinates are multiplied by w at every pixel
+    }
+    for (int stage = 0; stage < s.stageCount; ++stage) {
+        const TextureView& t = s.stages[stage].texture;
+        if (t.halfway == nullptr) {
+            continue;
+        }
+        const Plane* u = nullptr;
+        const Plane* v = nullptr;
+        for (int a = 0; a < s.attributeCount; ++a) {
+            const AttributeSlot& slot = s.attributes[a];
+            if (slot.coordinate && slot.index == stage) {
+                (slot.component == 0 ? u : v) = &planes.attribute[a];
+            }
+        }
+        std::int32_t* offset = planes.halfway.offset[stage];
+        if (u != nullptr && v != nullptr &&
+            halfwayAlongAxis(u->a, u->b, u->c, planes.refX, tri.colMin, tri.colMax, t.width,
+                             offset[0]) &&
+            halfwayAlongAxis(v->b, v->a, v->c, planes.refY, tri.rowMin, tri.rowMax, t.height,
+                             offset[1])) {
+            planes.halfway.stages |= static_cast<std::uint8_t>(1 << stage);
+        }
+    }
+}
 
 void fillHalfwayRowsNarrow(const TextureView& t, const HalfwaySamples& table, int first, int last) {
     for (int r = first; r < last; ++r) {
@@ -81,13 +155,20 @@ unsigned HalfwayTables::plan(std::vector<DrawRecord>& draws) {
             if (!tableable(stage, draw.state)) {
                 continue;
             }
+            // A texture the size of the viewport is usually read by a pass over it, whose
+            // taps all fall halfway: a table pays even for one tap per pixel.
+            const PixelState& s = draw.state;
+            const int taps = stage.texture.width == s.clipX1 - s.clipX0 &&
+                                     stage.texture.height == s.clipY1 - s.clipY0
+                                 ? 2
+                                 : 1;
             auto known = std::find_if(tapped.begin(), tapped.end(), [&](const Tapped& t) {
                 return t.bits == stage.texture.bits;
             });
             if (known == tapped.end()) {
-                tapped.push_back({stage.texture.bits, 1});
+                tapped.push_back({stage.texture.bits, taps});
             } else {
-                ++known->taps;
+                known->taps += taps;
             }
         }
     }

@@ -15,6 +15,7 @@
 
 namespace tessivane::platform::soft {
 
+struct BatchTriangle;
 struct DrawRecord;
 
 // The halfway samples of a 32-bit texture under clamped addressing. Entry r · stride + c of
@@ -36,12 +37,20 @@ void fillHalfwayRowsNarrow(const TextureView& t, const HalfwaySamples& table, in
 // The same, eight entries at a time where the processor has the wide operations.
 void fillHalfwayRows(const TextureView& t, const HalfwaySamples& table, int first, int last);
 
+// Sets planes.halfway for the stages of a triangle whose taps all fall exactly halfway between
+// texels (see HalfwayTaps): stages with a halfway table whose coordinates, as interpolated in
+// float at every pixel the triangle may cover, are the pixel's position plus a whole number of
+// texels and a half.
+void findHalfwayTaps(const PixelState& state, const BatchTriangle& triangle,
+                     PrimitivePlanes& planes);
+
 // The tables of one queue of draws, filled by the render threads before they draw it.
 class HalfwayTables {
 public:
     // Gives every bilinear, clamped stage of the draws a table of its texture's halfway
-    // samples where that pays: the texture is 32-bit, tapped at least twice in the queue and
-    // not the target any draw of it writes to (a table would not see those writes). Only the
+    // samples where that pays: the texture is 32-bit, tapped at least twice in the queue or
+    // the size of the viewport, and not the target any draw of it writes to (a table would
+    // not see those writes). Only the
     // wide sampling reads tables, so without the wide operations none is made. Returns the
     // number of jobs that fill the tables.
     unsigned plan(std::vector<DrawRecord>& draws);

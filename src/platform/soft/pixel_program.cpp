@@ -130,21 +130,36 @@ TESSIVANE_BODY void interpolate(const PixelState& s, const PrimitivePlanes& p, P
     // Where w is 1 across the primitive (clip-space quads, for one), 1 / (1 + 0 + 0) and the
     // products with it change nothing and are left out.
     const bool unitW = invW.a == 0.0f && invW.b == 0.0f && invW.c == 1.0f;
-    for (int k = 0; k < n; ++k) {
-        c.w[k] = unitW ? 1.0f : 1.0f / planeAt(planeRow(invW, c.fy[k]), invW, c.fx[k]);
+    const bool perspective = p.perspective && !unitW;
+    if (!unitW) {
+        for (int k = 0; k < n; k += 8) {
+            const Lanes fy = loadLanes(c.fy + k);
+            const Lanes fx = loadLanes(c.fx + k);
+            storeLanes(c.w + k, 1.0f / ((invW.c + invW.b * fy) + invW.a * fx));
+        }
+    } else {
+        for (int k = 0; k < n; k += 8) {
+            storeLanes(c.w + k, splat(1.0f));
+        }
     }
     for (int a = 0; a < s.attributeCount; ++a) {
         const Plane plane = p.attribute[a];
         const AttributeSlot& slot = s.attributes[a];
+        if (slot.coordinate && (p.halfway.stages & (1 << slot.index)) != 0) {
+            continue;
+        }
         float* d = slot.coordinate ? c.coord[slot.index][slot.component]
                                    : c.reg[slot.index][slot.component];
-        if (p.perspective && !unitW) {
-            for (int k = 0; k < n; ++k) {
-                d[k] = ((plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k]) * c.w[k];
+        if (perspective) {
+            for (int k = 0; k < n; k += 8) {
+                const Lanes value =
+                    (plane.c + plane.b * loadLanes(c.fy + k)) + plane.a * loadLanes(c.fx + k);
+                storeLanes(d + k, value * loadLanes(c.w + k));
             }
         } else {
-            for (int k = 0; k < n; ++k) {
-                d[k] = (plane.c + plane.b * c.fy[k]) + plane.a * c.fx[k];
+            for (int k = 0; k < n; k += 8) {
+                storeLanes(d + k, (plane.c + plane.b * loadLanes(c.fy + k)) +
+                                      plane.a * loadLanes(c.fx + k));
             }
         }
     }
@@ -293,8 +308,8 @@ PixelOp::Run chooseSample(const StageSetup& st) {
 
 // ---- Texture stage operations
 
-template <DWORD OP>
-inline float combine(float a, float b) {
+template <DWORD OP, typename T>
+TESSIVANE_BODY T combine(T a, T b) {
     if constexpr (OP == D3DTOP_MODULATE) {
         return saturate(a * b);
     } else if constexpr (OP == D3DTOP_MODULATE2X) {
@@ -318,8 +333,8 @@ TESSIVANE_BODY void combineOp(const PixelOp& op, const PixelState&, PixelChunk& 
         const float* a = c.reg[op.arg1][ch];
         const float* b = c.reg[op.arg2][ch];
         float* d = c.reg[op.dst][ch];
-        for (int k = 0; k < c.count; ++k) {
-            d[k] = combine<OP>(a[k], b[k]);
+        for (int k = 0; k < c.count; k += 8) {
+            storeLanes(d + k, combine<OP>(loadLanes(a + k), loadLanes(b + k)));
         }
     }
 }
@@ -605,6 +620,7 @@ void shadeChunk(const PixelState& s, const PixelProgram& program, const Primitiv
     if (c.count == 0) {
         return;
     }
+    c.halfway = p.halfway;
     program.interpolate(s, p, c);
     shadeGathered(s, program, c);
 }

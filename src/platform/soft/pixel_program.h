@@ -25,6 +25,7 @@ struct alignas(64) PixelChunk {
     float w[CHUNK];
     float coord[MAX_STAGES][2][CHUNK];
     float reg[REG_COUNT][4][CHUNK];
+    HalfwayTaps halfway; // those of the primitive shaded
 };
 
 struct PixelOp {

@@ -157,6 +157,17 @@ struct Plane {
     float a, b, c;
 };
 
+// Stages whose every tap over a primitive falls exactly halfway between four texels, at a
+// whole number of texels from the pixel: a full-screen pass over a target the texture's
+// size, for one. Their samples come straight from the texture's halfway table, found from
+// the pixel's position alone, and their coordinates are never interpolated (only sampling
+// reads them).
+struct HalfwayTaps {
+    std::uint8_t stages = 0; // bit n: stage n
+    // Per stage, the column and row of the texel left of and above the tap, less the pixel's.
+    std::int32_t offset[MAX_STAGES][2];
+};
+
 // The interpolation of one primitive. For triangles the attribute planes carry value / w and
 // are perspective-corrected per pixel; for points every plane is flat and taken as it is.
 // Only the draw's attributeCount planes are set.
@@ -166,6 +177,7 @@ struct PrimitivePlanes {
     Plane z;
     Plane invW;
     Plane attribute[MAX_ATTRIBUTES];
+    HalfwayTaps halfway;
 };
 
 // ---- Arithmetic shared by both pixel paths, so that their bytes agree.

@@ -335,6 +335,91 @@ WIDE bool sampleHalfway(const TextureView& t, const float* u, const float* v, fl
     return true;
 }
 
+// The taps of a stage that fall halfway between texels at a fixed offset from every pixel
+// (HalfwayTaps): each pixel's table entry follows from its position, clamped into the table
+// like any. A chunk's pixels run left to right along a row and rows downwards, so eight
+// pixels of one row whose ends are seven apart are side by side; their entries are too, or,
+// beyond an edge of the texture, all one.
+template <bool ALPHA>
+WIDE void readHalfwayTaps(const TextureView& t, const std::int32_t offset[2], PixelChunk& c,
+                          float (*out)[CHUNK]) {
+    constexpr int CHANNELS = ALPHA ? 4 : 3;
+    const HalfwaySamples& table = *t.halfway;
+    const float* channel[4] = {table.channel[0], table.channel[1], table.channel[2],
+                               table.channel[3]};
+    const int stride = table.stride;
+    const int width = t.width;
+    const int height = t.height;
+    const int count = c.count;
+    const __m256i offsetX = _mm256_set1_epi32(offset[0]);
+    const __m256i offsetY = _mm256_set1_epi32(offset[1]);
+    const __m256i before = _mm256_set1_epi32(-1);
+    const __m256i lastColumn = _mm256_set1_epi32(width - 1);
+    const __m256i lastRow = _mm256_set1_epi32(height - 1);
+    const __m256i one = _mm256_set1_epi32(1);
+    for (int k = 0; k < count; k += 8) {
+        if constexpr (!ALPHA) {
+            _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
+        }
+        const int x = c.x[k];
+        const int y = c.y[k];
+        if (k + 8 <= count && c.y[k + 7] == y && c.x[k + 7] - x == 7) {
+            // Entry column e + 1 holds the block whose left texel is column e, e clamped to
+            // -1..width-1; rows likewise.
+            const std::ptrdiff_t row =
+                static_cast<std::ptrdiff_t>(std::clamp(y + offset[1], -1, height - 1) + 1) *
+                stride;
+            const int left = x + offset[0]; // of the first pixel's tap
+            if (left >= -1 && left <= width - 8) {
+                for (int ch = 0; ch < CHANNELS; ++ch) {
+                    _mm256_storeu_ps(out[ch] + k, _mm256_loadu_ps(channel[ch] + row + left + 1));
+                }
+                continue;
+            }
+            if (left >= width - 1 || left <= -8) {
+                const std::ptrdiff_t at = row + (left >= width - 1 ? width : 0);
+                for (int ch = 0; ch < CHANNELS; ++ch) {
+                    _mm256_storeu_ps(out[ch] + k, _mm256_broadcast_ss(channel[ch] + at));
+                }
+                continue;
+            }
+        }
+        // Any other eight, lanes past the count included, clamped into the table all the same.
+        const __m256i columns = _mm256_add_epi32(
+            _mm256_min_epi32(
+                _mm256_max_epi32(
+                    _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.x + k)),
+                                     offsetX),
+                    before),
+                lastColumn),
+            one);
+        const __m256i rows = _mm256_add_epi32(
+            _mm256_min_epi32(
+                _mm256_max_epi32(
+                    _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.y + k)),
+                                     offsetY),
+                    before),
+                lastRow),
+            one);
+        int first = 0;
+        __m256i places;
+        if (allEqual(rows, firstLane(rows)) && window(columns, stride, first, places)) {
+            const std::ptrdiff_t at =
+                static_cast<std::ptrdiff_t>(_mm256_cvtsi256_si32(rows)) * stride + first;
+            for (int ch = 0; ch < CHANNELS; ++ch) {
+                _mm256_storeu_ps(out[ch] + k,
+                                 _mm256_permutevar8x32_ps(_mm256_loadu_ps(channel[ch] + at), places));
+            }
+        } else {
+            const __m256i index =
+                _mm256_add_epi32(_mm256_mullo_epi32(rows, _mm256_set1_epi32(stride)), columns);
+            for (int ch = 0; ch < CHANNELS; ++ch) {
+                _mm256_storeu_ps(out[ch] + k, gathered(channel[ch], index));
+            }
+        }
+    }
+}
+
 // Bilinear filtering of a 32-bit texture: the weighted sum of the four texels' bytes,
 // divided by 255 once, in the narrow form's order of operations. Two passes over the chunk,
 // first where and with what weights, then the texels, so that neither waits long on the
@@ -345,6 +430,10 @@ WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) 
     const float* u = c.coord[op.stage][0];
     const float* v = c.coord[op.stage][1];
     if constexpr (AU == Address::Clamp && AV == Address::Clamp) {
+        if ((c.halfway.stages & (1 << op.stage)) != 0) {
+            readHalfwayTaps<ALPHA>(t, c.halfway.offset[op.stage], c, c.reg[REG_TEX0 + op.stage]);
+            return;
+        }
         if (t.halfway != nullptr &&
             sampleHalfway<ALPHA>(t, u, v, c.reg[REG_TEX0 + op.stage], c.count)) {
             return;

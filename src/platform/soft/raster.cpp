@@ -2,6 +2,8 @@
 // the pixel stage on the covered pixels.
 #include "platform/soft/raster.h"
 
+#include "platform/soft/halfway_samples.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -285,6 +287,7 @@ private:
         draw_ = &d;
         PixelChunk& c = scratch_.chunk;
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
+        c.halfway.stages = 0;
         for (int a = 0; a < d.state.attributeCount; ++a) {
             const AttributeSlot& slot = d.state.attributes[a];
             destination_[a] = slot.coordinate ? c.coord[slot.index][slot.component]
@@ -394,6 +397,9 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             PrimitivePlanes planes;
             if (draw.program.wide && !draw.reference) {
                 solvePlanesWide(tri, v0, v1, v2, draw.state.attributeCount, planes);
+                if (!gathered) {
+                    findHalfwayTaps(draw.state, tri, planes);
+                }
             } else {
                 solvePlanes(tri, v0, v1, v2, draw.state.attributeCount, planes);
             }
