@@ -62,8 +62,8 @@ bool halfwayAlongAxis(float along, float across, float c, float ref, int lo, int
     // multiples of 2^grain, and so is every sum of them. Below 2^24 grains in size, each
     // value met on the way, in its own scale (f, f / size, c + f / size, the tap), is a float
     // exactly; below 2^20 texels the sampler takes the tap as it is.
-    const int grain = std::min({ref == 0.0f ? 0 : lowestBit(ref), 0,
-                                c == 0.0f ? 0 : lowestBit(c) + sizeBits, -1});
+    const int grain = std::min(
+        {ref == 0.0f ? 0 : lowestBit(ref), 0, c == 0.0f ? 0 : lowestBit(c) + sizeBits, -1});
     const double fMost = std::max(std::fabs(lo - double(ref)), std::fabs(hi - double(ref)));
     const double tapMost = std::ldexp(std::fabs(double(c)), sizeBits) + fMost + 0.5;
     if (!(tapMost < std::ldexp(1.0, std::min(24 + grain, 20)))) {

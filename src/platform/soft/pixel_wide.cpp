@@ -367,8 +367,7 @@ WIDE void readHalfwayTaps(const TextureView& t, const std::int32_t offset[2], Pi
             // Entry column e + 1 holds the block whose left texel is column e, e clamped to
             // -1..width-1; rows likewise.
             const std::ptrdiff_t row =
-                static_cast<std::ptrdiff_t>(std::clamp(y + offset[1], -1, height - 1) + 1) *
-                stride;
+                static_cast<std::ptrdiff_t>(std::clamp(y + offset[1], -1, height - 1) + 1) * stride;
             const int left = x + offset[0]; // of the first pixel's tap
             if (left >= -1 && left <= width - 8) {
                 for (int ch = 0; ch < CHANNELS; ++ch) {
@@ -407,8 +406,8 @@ WIDE void readHalfwayTaps(const TextureView& t, const std::int32_t offset[2], Pi
             const std::ptrdiff_t at =
                 static_cast<std::ptrdiff_t>(_mm256_cvtsi256_si32(rows)) * stride + first;
             for (int ch = 0; ch < CHANNELS; ++ch) {
-                _mm256_storeu_ps(out[ch] + k,
-                                 _mm256_permutevar8x32_ps(_mm256_loadu_ps(channel[ch] + at), places));
+                _mm256_storeu_ps(out[ch] + k, _mm256_permutevar8x32_ps(
+                                                  _mm256_loadu_ps(channel[ch] + at), places));
             }
         } else {
             const __m256i index =
