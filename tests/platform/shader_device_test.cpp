@@ -456,6 +456,83 @@ TEST_F(Shaders, TapsHalfwayBetweenTexelsGiveTheBytesOfFilteringEachTap) {
     }
 }
 
+// Taps read from the table by position leave nothing else to interpolate, and the depth test
+// then runs alone; it must still test and write every pixel's own depth. A triangle in front
+// over the top left, the four-tap pass on a depth slope from 0 on one side to 1 on the other
+// (across, then down), then a flat pass at 0.5 that shows where that slope was written.
+TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
+    constexpr UINT SIZE = 64;
+    std::uint32_t seed = 3;
+    std::vector<std::uint32_t> texels(SIZE * SIZE);
+    for (std::uint32_t& t : texels) {
+        seed = seed * 1664525u + 1013904223u;
+        t = seed;
+    }
+    const auto taps = metaballPixelShader(1);
+    const auto along = metaballVertexShader(1);
+    device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
+    device->SetVertexShader(vertexShader({along.begin(), along.end()}));
+    device->SetPixelShader(pixelShader({taps.begin(), taps.end()}));
+    const float weights[4][4] = {{0.5f, 0.5f, 0.5f, 0.5f},
+                                 {0.25f, 0.25f, 0.25f, 0.25f},
+                                 {0.125f, 0.125f, 0.125f, 0.125f},
+                                 {0.0625f, 0.0625f, 0.0625f, 0.0625f}};
+    device->SetPixelShaderConstantF(0, &weights[0][0], 4);
+    const float distances[4] = {0.0f, 2.0f / SIZE, 4.0f / SIZE, 6.0f / SIZE};
+    const float direction[4] = {1.0f, -1.0f, 0.0f, 0.0f};
+    device->SetVertexShaderConstantF(0, distances, 1);
+    device->SetVertexShaderConstantF(1, direction, 1);
+    IDirect3DTexture9* source = own(texture(SIZE, SIZE, D3DFMT_X8R8G8B8, texels));
+    for (DWORD s = 0; s < 4; ++s) {
+        device->SetTexture(s, source);
+        device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+        device->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+    }
+    IDirect3DSurface9* target = drawInto(SIZE, D3DFMT_X8R8G8B8);
+    ASSERT_NE(target, nullptr);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    const QuadVertex front[3] = {
+        {-1, 1, 0.2f, 0, 0}, {0, 1, 0.2f, 0.5f, 0}, {-1, 0, 0.2f, 0, 0.5f}};
+    const QuadVertex slopes[2][4] = {
+        {{-1, 1, 0, 0, 0}, {1, 1, 1, 1, 0}, {-1, -1, 0, 0, 1}, {1, -1, 1, 1, 1}},
+        {{-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}, {-1, -1, 1, 0, 1}, {1, -1, 1, 1, 1}}};
+    QuadVertex flat[4];
+    std::copy(std::begin(FULL_QUAD), std::end(FULL_QUAD), flat);
+    for (QuadVertex& v : flat) {
+        v.z = 0.5f;
+    }
+    auto bytes = [&](const QuadVertex* slope) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x00102030, 1.0f, 0);
+        device->BeginScene();
+        device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, front, sizeof(QuadVertex));
+        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, slope, sizeof(QuadVertex));
+        device->SetVertexShaderConstantF(1, direction + 2, 1); // the last pass taps in place
+        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, flat, sizeof(QuadVertex));
+        device->SetVertexShaderConstantF(1, direction, 1);
+        device->EndScene();
+        const detail::SurfaceMemory m = detail::cpuSurface(target)->memory();
+        return std::vector<std::uint8_t>(m.bits, m.bits + m.pitch * m.height);
+    };
+    for (const QuadVertex* slope : slopes) {
+        const std::vector<std::uint8_t> tabled = bytes(slope);
+        soft()->useReferencePixelPath(true);
+        EXPECT_TRUE(bytes(slope) == tabled) << slope[1].z;
+        soft()->useReferencePixelPath(false);
+        // The slope shows where it is nearer than 0.5, the flat pass where it is not.
+        auto at = [&](int x, int y) {
+            std::uint32_t p;
+            std::memcpy(&p, tabled.data() + 4 * (y * SIZE + x), sizeof p);
+            return p & 0xFFFFFF;
+        };
+        EXPECT_NE(at(4, 60), at(60, 4));
+        EXPECT_NE(at(60, 60), 0x102030u);
+    }
+}
+
 // Pixel shaders with every modifier the device takes, drawn with every form of the pixel
 // stage: each must give the reference path's bytes.
 TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {

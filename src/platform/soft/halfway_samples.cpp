@@ -82,6 +82,7 @@ bool halfwayAlongAxis(float along, float across, float c, float ref, int lo, int
 
 void findHalfwayTaps(const PixelState& s, const BatchTriangle& tri, PrimitivePlanes& planes) {
     planes.halfway.stages = 0;
+    planes.halfway.everyAttribute = false;
     const Plane& invW = planes.invW;
     const bool unitW = invW.a == 0.0f && invW.b == 0.0f && invW.c == 1.0f;
     if (planes.perspective && !unitW) {
@@ -109,6 +110,12 @@ void findHalfwayTaps(const PixelState& s, const BatchTriangle& tri, PrimitivePla
             planes.halfway.stages |= static_cast<std::uint8_t>(1 << stage);
         }
     }
+    bool every = planes.halfway.stages != 0;
+    for (int a = 0; a < s.attributeCount; ++a) {
+        const AttributeSlot& slot = s.attributes[a];
+        every = every && slot.coordinate && (planes.halfway.stages & (1 << slot.index)) != 0;
+    }
+    planes.halfway.everyAttribute = every;
 }
 
 void fillHalfwayRowsNarrow(const TextureView& t, const HalfwaySamples& table, int first, int last) {

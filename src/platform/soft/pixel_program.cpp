@@ -526,6 +526,7 @@ PixelProgram compilePixelProgram(const PixelState& s) {
     PixelProgram program;
     program.wide = wide;
     program.depth = chooseDepth(s, wide);
+    program.depthOnly = wide ? wideDepthOnly(s) : nullptr;
     program.interpolate = planesVariant<interpolate>(wide);
     auto emit = [&program](PixelOp::Run run, int stage, int dst, int arg1, int arg2) {
         PixelOp& op = program.ops[program.opCount++];
@@ -616,6 +617,14 @@ PixelProgram compilePixelProgram(const PixelState& s) {
 
 void shadeChunk(const PixelState& s, const PixelProgram& program, const PrimitivePlanes& p,
                 PixelChunk& c) {
+    if (p.halfway.everyAttribute && program.depthOnly != nullptr) {
+        program.depthOnly(s, p, c);
+        if (c.count > 0) {
+            c.halfway = p.halfway;
+            shadeGathered(s, program, c);
+        }
+        return;
+    }
     program.depth(s, p, c);
     if (c.count == 0) {
         return;

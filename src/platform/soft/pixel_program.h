@@ -46,7 +46,11 @@ struct PixelProgram {
     using Planes = void (*)(const PixelState&, const PrimitivePlanes&, PixelChunk&);
     using Write = void (*)(const PixelState&, const PixelChunk&, int colorReg, int alphaReg);
 
-    Planes depth = nullptr;       // tests (and writes) depth; keeps the pixels that pass
+    Planes depth = nullptr; // tests (and writes) depth; keeps the pixels that pass
+    // The test alone, for primitives whose every attribute is a tap read by position
+    // (HalfwayTaps::everyAttribute): nothing needs the pixels' offsets, depth or w. Null
+    // where the program reads them anyway.
+    Planes depthOnly = nullptr;
     Planes interpolate = nullptr; // w and the attributes of the pixels kept
     PixelOp ops[MAX_PIXEL_OPS];
     int opCount = 0;

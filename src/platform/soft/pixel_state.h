@@ -163,7 +163,8 @@ struct Plane {
 // the pixel's position alone, and their coordinates are never interpolated (only sampling
 // reads them).
 struct HalfwayTaps {
-    std::uint8_t stages = 0; // bit n: stage n
+    std::uint8_t stages = 0;     // bit n: stage n
+    bool everyAttribute = false; // every attribute of the draw is a coordinate of such a stage
     // Per stage, the column and row of the texel left of and above the tap, less the pixel's.
     std::int32_t offset[MAX_STAGES][2];
 };

@@ -692,8 +692,10 @@ WIDE inline __m128i depthPasses(__m128i q, __m128i stored) {
 
 // Offsets, depth and the depth test of every covered pixel, keeping those that pass. Eight
 // pixels side by side on a row (the usual case) are tested against one load of the depth
-// buffer; any others one by one.
-template <DWORD FUNC, bool WRITE>
+// buffer; any others one by one. Without POSITIONS, for pixels whose offsets and depth
+// nothing after the test reads, only the test: a depth plane without slopes is its constant
+// at every pixel ((c + 0·fy) + 0·fx is c, or a zero of either sign, which round alike).
+template <DWORD FUNC, bool WRITE, bool POSITIONS>
 WIDE void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c) {
     const int count = c.count;
     const __m256 refX = _mm256_set1_ps(p.refX);
@@ -705,16 +707,25 @@ WIDE void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c
     const __m256 half = _mm256_set1_ps(0.5f);
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     alignas(16) std::uint16_t q[CHUNK];
-    for (int k = 0; k < count; k += 8) {
+    const bool flat = !POSITIONS && p.z.a == 0.0f && p.z.b == 0.0f;
+    if (flat) {
+        const __m128i depth = _mm_set1_epi16(static_cast<short>(toDepth16(p.z.c)));
+        for (int k = 0; k < count; k += 8) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(q + k), depth);
+        }
+    }
+    for (int k = 0; k < count && !flat; k += 8) {
         const __m256i xs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.x + k));
         const __m256i ys = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.y + k));
         const __m256 fx = _mm256_sub_ps(_mm256_cvtepi32_ps(xs), refX);
         const __m256 fy = _mm256_sub_ps(_mm256_cvtepi32_ps(ys), refY);
         const __m256 z =
             _mm256_add_ps(_mm256_add_ps(zc, _mm256_mul_ps(zb, fy)), _mm256_mul_ps(za, fx));
-        _mm256_storeu_ps(c.fx + k, fx);
-        _mm256_storeu_ps(c.fy + k, fy);
-        _mm256_storeu_ps(c.z + k, z);
+        if constexpr (POSITIONS) {
+            _mm256_storeu_ps(c.fx + k, fx);
+            _mm256_storeu_ps(c.fy + k, fy);
+            _mm256_storeu_ps(c.z + k, z);
+        }
         // round(z · 65535) of the clamped depth, as toDepth16 does.
         const __m256i words =
             _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(saturated(z), depthScale), half));
@@ -727,9 +738,11 @@ WIDE void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c
         if (n != k) {
             c.x[n] = c.x[k];
             c.y[n] = c.y[k];
-            c.fx[n] = c.fx[k];
-            c.fy[n] = c.fy[k];
-            c.z[n] = c.z[k];
+            if constexpr (POSITIONS) {
+                c.fx[n] = c.fx[k];
+                c.fy[n] = c.fy[k];
+                c.z[n] = c.z[k];
+            }
         }
         ++n;
     };
@@ -776,9 +789,34 @@ WIDE void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c
     c.count = n;
 }
 
-template <DWORD FUNC>
+template <DWORD FUNC, bool POSITIONS>
 PixelProgram::Planes depthFor(bool write) {
-    return write ? depthTest<FUNC, true> : depthTest<FUNC, false>;
+    return write ? depthTest<FUNC, true, POSITIONS> : depthTest<FUNC, false, POSITIONS>;
+}
+
+// Nothing to test and nothing to work out.
+void noPositions(const PixelState&, const PrimitivePlanes&, PixelChunk&) {}
+
+template <bool POSITIONS>
+PixelProgram::Planes depthVariant(const PixelState& state) {
+    switch (state.depthFunc) {
+    case D3DCMP_NEVER:
+        return depthFor<D3DCMP_NEVER, POSITIONS>(state.depthWrite);
+    case D3DCMP_LESS:
+        return depthFor<D3DCMP_LESS, POSITIONS>(state.depthWrite);
+    case D3DCMP_EQUAL:
+        return depthFor<D3DCMP_EQUAL, POSITIONS>(state.depthWrite);
+    case D3DCMP_LESSEQUAL:
+        return depthFor<D3DCMP_LESSEQUAL, POSITIONS>(state.depthWrite);
+    case D3DCMP_GREATER:
+        return depthFor<D3DCMP_GREATER, POSITIONS>(state.depthWrite);
+    case D3DCMP_NOTEQUAL:
+        return depthFor<D3DCMP_NOTEQUAL, POSITIONS>(state.depthWrite);
+    case D3DCMP_GREATEREQUAL:
+        return depthFor<D3DCMP_GREATEREQUAL, POSITIONS>(state.depthWrite);
+    default:
+        return depthFor<D3DCMP_ALWAYS, POSITIONS>(state.depthWrite);
+    }
 }
 
 template <bool ALPHA>
@@ -857,24 +895,19 @@ PixelProgram::Planes wideDepth(const PixelState& state) {
     if (!wideOperationsEnabled() || !state.depthTest) {
         return nullptr;
     }
-    switch (state.depthFunc) {
-    case D3DCMP_NEVER:
-        return depthFor<D3DCMP_NEVER>(state.depthWrite);
-    case D3DCMP_LESS:
-        return depthFor<D3DCMP_LESS>(state.depthWrite);
-    case D3DCMP_EQUAL:
-        return depthFor<D3DCMP_EQUAL>(state.depthWrite);
-    case D3DCMP_LESSEQUAL:
-        return depthFor<D3DCMP_LESSEQUAL>(state.depthWrite);
-    case D3DCMP_GREATER:
-        return depthFor<D3DCMP_GREATER>(state.depthWrite);
-    case D3DCMP_NOTEQUAL:
-        return depthFor<D3DCMP_NOTEQUAL>(state.depthWrite);
-    case D3DCMP_GREATEREQUAL:
-        return depthFor<D3DCMP_GREATEREQUAL>(state.depthWrite);
-    default:
-        return depthFor<D3DCMP_ALWAYS>(state.depthWrite);
+    return depthVariant<true>(state);
+#else
+    (void)state;
+    return nullptr;
+#endif
+}
+
+PixelProgram::Planes wideDepthOnly(const PixelState& state) {
+#if TESSIVANE_WIDE
+    if (!wideOperationsEnabled() || state.fogMode != D3DFOG_NONE) {
+        return nullptr;
     }
+    return state.depthTest ? depthVariant<false>(state) : noPositions;
 #else
     (void)state;
     return nullptr;

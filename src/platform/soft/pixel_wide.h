@@ -20,6 +20,9 @@ PixelOp::Run wideSample(const StageSetup& stage);
 
 // The wide form of the depth test, or null where there is none (no depth test).
 PixelProgram::Planes wideDepth(const PixelState& state);
+// The same for pixels whose offsets, depth and w nothing after the test reads (see
+// PixelProgram::depthOnly), or null where there is none (fog reads them).
+PixelProgram::Planes wideDepthOnly(const PixelState& state);
 
 // The wide form of writing the colour to the target, blended or not, or null where there is
 // none (the processor lacks the vectors, or they are switched off).
