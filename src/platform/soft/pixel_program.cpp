@@ -617,10 +617,12 @@ PixelProgram compilePixelProgram(const PixelState& s) {
 
 void shadeChunk(const PixelState& s, const PixelProgram& program, const PrimitivePlanes& p,
                 PixelChunk& c) {
+    const int covered = c.count;
     if (p.halfway.everyAttribute && program.depthOnly != nullptr) {
         program.depthOnly(s, p, c);
         if (c.count > 0) {
             c.halfway = p.halfway;
+            c.runCount = c.count == covered ? c.runCount : 0;
             shadeGathered(s, program, c);
         }
         return;
@@ -629,6 +631,7 @@ void shadeChunk(const PixelState& s, const PixelProgram& program, const Primitiv
     if (c.count == 0) {
         return;
     }
+    c.runCount = c.count == covered ? c.runCount : 0;
     c.halfway = p.halfway;
     program.interpolate(s, p, c);
     shadeGathered(s, program, c);

@@ -26,7 +26,17 @@ struct alignas(64) PixelChunk {
     float coord[MAX_STAGES][2][CHUNK];
     float reg[REG_COUNT][4][CHUNK];
     HalfwayTaps halfway; // those of the primitive shaded
+    // Where the pixels lie, when known: runCount runs of pixels side by side on a row, in
+    // chunk order. 0 when unknown (pixels gathered from many primitives, or some failed the
+    // depth test).
+    struct Run {
+        std::int16_t x, y;         // the first pixel
+        std::uint8_t first, count; // its place in the chunk, and the run's length
+    };
+    int runCount = 0;
+    Run runs[CHUNK];
 };
+static_assert(CHUNK <= 255, "a run's place and length are bytes");
 
 struct PixelOp {
     using Run = void (*)(const PixelOp&, const PixelState&, PixelChunk&);

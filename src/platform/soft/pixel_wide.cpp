@@ -335,6 +335,56 @@ WIDE bool sampleHalfway(const TextureView& t, const float* u, const float* v, fl
     return true;
 }
 
+// All ones in the first `count` of eight lanes.
+WIDE inline __m256i firstLanes(int count) {
+    return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// `count` lanes of each channel row from `first` on: copied from the table entries from `at`
+// on, or, with SAME, all the entry at `at`. The groups of eight that cover more than eight
+// lanes overlap at the end rather than run past it.
+template <int CHANNELS, bool SAME>
+WIDE void readEntries(const float* const channel[4], std::ptrdiff_t at, float (*out)[CHUNK],
+                      int first, int count) {
+    for (int ch = 0; ch < CHANNELS; ++ch) {
+        const float* from = channel[ch] + at;
+        float* to = out[ch] + first;
+        const __m256 same = SAME ? _mm256_broadcast_ss(from) : _mm256_setzero_ps();
+        if (count < 8) {
+            const __m256i lanes = firstLanes(count);
+            _mm256_maskstore_ps(to, lanes, SAME ? same : _mm256_maskload_ps(from, lanes));
+            continue;
+        }
+        for (int j = 0;; j += 8) {
+            const int place = std::min(j, count - 8);
+            _mm256_storeu_ps(to + place, SAME ? same : _mm256_loadu_ps(from + place));
+            if (place == count - 8) {
+                break;
+            }
+        }
+    }
+}
+
+// A run of `count` pixels side by side, from `first` in the chunk, tapping row `row` (an
+// offset into the table) from the block whose left texel is column `left` on: entry e + 1
+// for column e, clamped to 0 left of the texture and to `width` right of it.
+template <int CHANNELS>
+WIDE void readHalfwayRun(const float* const channel[4], std::ptrdiff_t row, int left, int width,
+                         float (*out)[CHUNK], int first, int count) {
+    const int inside = std::clamp(-1 - left, 0, count);         // the first column not left of -1
+    const int beyond = std::clamp(width - left, inside, count); // the first right of width - 1
+    if (inside > 0) {
+        readEntries<CHANNELS, true>(channel, row, out, first, inside);
+    }
+    if (beyond > inside) {
+        readEntries<CHANNELS, false>(channel, row + left + 1 + inside, out, first + inside,
+                                     beyond - inside);
+    }
+    if (count > beyond) {
+        readEntries<CHANNELS, true>(channel, row + width, out, first + beyond, count - beyond);
+    }
+}
+
 // The taps of a stage that fall halfway between texels at a fixed offset from every pixel
 // (HalfwayTaps): each pixel's table entry follows from its position, clamped into the table
 // like any. A chunk's pixels run left to right along a row and rows downwards, so eight
@@ -357,6 +407,20 @@ WIDE void readHalfwayTaps(const TextureView& t, const std::int32_t offset[2], Pi
     const __m256i lastColumn = _mm256_set1_epi32(width - 1);
     const __m256i lastRow = _mm256_set1_epi32(height - 1);
     const __m256i one = _mm256_set1_epi32(1);
+    if (c.runCount > 0) {
+        for (int r = 0; r < c.runCount; ++r) {
+            const PixelChunk::Run& run = c.runs[r];
+            const std::ptrdiff_t row =
+                static_cast<std::ptrdiff_t>(std::clamp(run.y + offset[1], -1, height - 1) + 1) *
+                stride;
+            readHalfwayRun<CHANNELS>(channel, row, run.x + offset[0], width, out, run.first,
+                                     run.count);
+        }
+        for (int k = 0; k < count && !ALPHA; k += 8) {
+            _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
+        }
+        return;
+    }
     for (int k = 0; k < count; k += 8) {
         if constexpr (!ALPHA) {
             _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));

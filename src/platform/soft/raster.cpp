@@ -288,6 +288,7 @@ private:
         PixelChunk& c = scratch_.chunk;
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
         c.halfway.stages = 0;
+        c.runCount = 0;
         for (int a = 0; a < d.state.attributeCount; ++a) {
             const AttributeSlot& slot = d.state.attributes[a];
             destination_[a] = slot.coordinate ? c.coord[slot.index][slot.component]
@@ -355,6 +356,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                 chunk.x[0] = pt.x;
                 chunk.y[0] = pt.y;
                 chunk.count = 1;
+                chunk.runCount = 0;
                 shadeChunk(draw.state, draw.program, planes, chunk);
             }
             break;
@@ -404,6 +406,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                 solvePlanes(tri, v0, v1, v2, draw.state.attributeCount, planes);
             }
             int covered = 0;
+            chunk.runCount = 0;
             for (int r = 0; r < rows; ++r) {
                 const int y = spans[r].y;
                 const int left = spans[r].first;
@@ -423,12 +426,16 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                         chunk.x[covered + i] = x + i;
                         chunk.y[covered + i] = y;
                     }
+                    chunk.runs[chunk.runCount++] = {
+                        static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                        static_cast<std::uint8_t>(covered), static_cast<std::uint8_t>(n)};
                     covered += n;
                     x += n;
                     if (covered == CHUNK) {
                         chunk.count = covered;
                         shadeChunk(draw.state, draw.program, planes, chunk);
                         covered = 0;
+                        chunk.runCount = 0;
                     }
                 }
             }
