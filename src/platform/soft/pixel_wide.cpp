@@ -355,12 +355,13 @@ WIDE void readEntries(const float* const channel[4], std::ptrdiff_t at, float (*
             _mm256_maskstore_ps(to, lanes, SAME ? same : _mm256_maskload_ps(from, lanes));
             continue;
         }
-        for (int j = 0;; j += 8) {
-            const int place = std::min(j, count - 8);
-            _mm256_storeu_ps(to + place, SAME ? same : _mm256_loadu_ps(from + place));
-            if (place == count - 8) {
-                break;
-            }
+        int j = 0;
+        for (; j + 8 <= count; j += 8) {
+            _mm256_storeu_ps(to + j, SAME ? same : _mm256_loadu_ps(from + j));
+        }
+        if (j < count) {
+            j = count - 8;
+            _mm256_storeu_ps(to + j, SAME ? same : _mm256_loadu_ps(from + j));
         }
     }
 }
