@@ -480,6 +480,7 @@ TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
     device->SetPixelShaderConstantF(0, &weights[0][0], 4);
     const float distances[4] = {0.0f, 2.0f / SIZE, 4.0f / SIZE, 6.0f / SIZE};
     const float direction[4] = {1.0f, -1.0f, 0.0f, 0.0f};
+    const float inPlace[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     device->SetVertexShaderConstantF(0, distances, 1);
     device->SetVertexShaderConstantF(1, direction, 1);
     IDirect3DTexture9* source = own(texture(SIZE, SIZE, D3DFMT_X8R8G8B8, texels));
@@ -510,7 +511,7 @@ TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
         device->BeginScene();
         device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, front, sizeof(QuadVertex));
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, slope, sizeof(QuadVertex));
-        device->SetVertexShaderConstantF(1, direction + 2, 1); // the last pass taps in place
+        device->SetVertexShaderConstantF(1, inPlace, 1); // the last pass taps in place
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, flat, sizeof(QuadVertex));
         device->SetVertexShaderConstantF(1, direction, 1);
         device->EndScene();
