@@ -457,9 +457,10 @@ TEST_F(Shaders, TapsHalfwayBetweenTexelsGiveTheBytesOfFilteringEachTap) {
 }
 
 // Taps read from the table by position leave nothing else to interpolate, and the depth test
-// then runs alone; it must still test and write every pixel's own depth. A triangle in front
-// over the top left, the four-tap pass on a depth slope from 0 on one side to 1 on the other
-// (across, then down), then a flat pass at 0.5 that shows where that slope was written.
+// then runs alone; it must still test and write every pixel's own depth. A pass at 0.4 over
+// everything, a triangle at 0.2 over the top left, the four-tap pass on a depth slope from 0
+// on one side to 1 on the other (across, then down), then a flat pass at 0.3 that shows
+// where that slope was written between 0.3 and 0.4.
 TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
     constexpr UINT SIZE = 64;
     std::uint32_t seed = 3;
@@ -501,14 +502,20 @@ TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
     const QuadVertex slopes[2][4] = {
         {{-1, 1, 0, 0, 0}, {1, 1, 1, 1, 0}, {-1, -1, 0, 0, 1}, {1, -1, 1, 1, 1}},
         {{-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}, {-1, -1, 1, 0, 1}, {1, -1, 1, 1, 1}}};
-    QuadVertex flat[4];
+    QuadVertex far[4], flat[4];
+    std::copy(std::begin(FULL_QUAD), std::end(FULL_QUAD), far);
     std::copy(std::begin(FULL_QUAD), std::end(FULL_QUAD), flat);
-    for (QuadVertex& v : flat) {
-        v.z = 0.5f;
+    for (int i = 0; i < 4; ++i) {
+        far[i].z = 0.4f;
+        flat[i].z = 0.3f;
     }
     auto bytes = [&](const QuadVertex* slope) {
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x00102030, 1.0f, 0);
         device->BeginScene();
+        // Passed everywhere, and written: the slope shows only nearer than 0.4.
+        device->SetVertexShaderConstantF(1, inPlace, 1);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, far, sizeof(QuadVertex));
+        device->SetVertexShaderConstantF(1, direction, 1);
         device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, front, sizeof(QuadVertex));
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, slope, sizeof(QuadVertex));
         device->SetVertexShaderConstantF(1, inPlace, 1); // the last pass taps in place
@@ -523,7 +530,7 @@ TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
         soft()->useReferencePixelPath(true);
         EXPECT_TRUE(bytes(slope) == tabled) << slope[1].z;
         soft()->useReferencePixelPath(false);
-        // The slope shows where it is nearer than 0.5, the flat pass where it is not.
+        // The slope shows on the near side, the first pass on the far side.
         auto at = [&](int x, int y) {
             std::uint32_t p;
             std::memcpy(&p, tabled.data() + 4 * (y * SIZE + x), sizeof p);

@@ -615,6 +615,18 @@ WIDE inline __m256i unorm8(const float* values) {
     return _mm256_slli_epi32(_mm256_cvttps_epi32(v), SHIFT);
 }
 
+// The eight pixels from k on of the colour rows r, g, b and the alpha row a, packed.
+template <bool ALPHA_TARGET>
+WIDE inline __m256i packed(const float* r, const float* g, const float* b, const float* a, int k) {
+    const __m256i rgb =
+        _mm256_or_si256(_mm256_or_si256(unorm8<16>(r + k), unorm8<8>(g + k)), unorm8<0>(b + k));
+    if constexpr (ALPHA_TARGET) {
+        return _mm256_or_si256(rgb, unorm8<24>(a + k));
+    } else {
+        return _mm256_or_si256(rgb, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+    }
+}
+
 // The colour written as it is, without blending.
 template <bool ALPHA_TARGET>
 WIDE void writeStraight(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg) {
@@ -622,25 +634,45 @@ WIDE void writeStraight(const PixelState& s, const PixelChunk& c, int colorReg, 
     const float* g = c.reg[colorReg][1];
     const float* b = c.reg[colorReg][2];
     const float* a = c.reg[alphaReg][3];
-    for (int k = 0; k < c.count; k += 8) {
-        __m256i packed =
-            _mm256_or_si256(_mm256_or_si256(unorm8<16>(r + k), unorm8<8>(g + k)), unorm8<0>(b + k));
-        if constexpr (ALPHA_TARGET) {
-            packed = _mm256_or_si256(packed, unorm8<24>(a + k));
-        } else {
-            packed = _mm256_or_si256(packed, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+    if (c.runCount > 0) {
+        // Run by run, eight at a time; the last eight of a run longer than eight overlap the
+        // ones before, writing the same again, and a shorter run is written lane by lane.
+        for (int i = 0; i < c.runCount; ++i) {
+            const PixelChunk::Run& run = c.runs[i];
+            auto* row = reinterpret_cast<std::uint32_t*>(
+                            s.target + static_cast<std::ptrdiff_t>(run.y) * s.targetPitch) +
+                        run.x;
+            if (run.count < 8) {
+                _mm256_maskstore_epi32(reinterpret_cast<int*>(row), firstLanes(run.count),
+                                       packed<ALPHA_TARGET>(r, g, b, a, run.first));
+                continue;
+            }
+            int j = 0;
+            for (; j + 8 <= run.count; j += 8) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + j),
+                                    packed<ALPHA_TARGET>(r, g, b, a, run.first + j));
+            }
+            if (j < run.count) {
+                j = run.count - 8;
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + j),
+                                    packed<ALPHA_TARGET>(r, g, b, a, run.first + j));
+            }
         }
+        return;
+    }
+    for (int k = 0; k < c.count; k += 8) {
+        const __m256i colour = packed<ALPHA_TARGET>(r, g, b, a, k);
         const __m256i xs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.x + k));
         const __m256i ys = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.y + k));
         if (k + 8 <= c.count && allEqual(ys, firstLane(ys)) && consecutive(xs)) {
             // Eight pixels side by side on a row, as they usually are.
             auto* row = reinterpret_cast<std::uint32_t*>(
                 s.target + static_cast<std::ptrdiff_t>(c.y[k]) * s.targetPitch);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + c.x[k]), packed);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + c.x[k]), colour);
             continue;
         }
         alignas(32) std::uint32_t pixels[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pixels), packed);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pixels), colour);
         const int last = std::min(8, c.count - k);
         for (int j = 0; j < last; ++j) {
             reinterpret_cast<std::uint32_t*>(s.target + static_cast<std::ptrdiff_t>(c.y[k + j]) *
@@ -755,6 +787,39 @@ WIDE inline __m128i depthPasses(__m128i q, __m128i stored) {
     }
 }
 
+// Whether every pixel of the chunk's runs passes the depth test at one depth, eight side by
+// side at a time where a run has them. Writes nothing.
+template <DWORD FUNC>
+WIDE bool everyRunPasses(const PixelState& s, const PixelChunk& c, std::uint16_t depth) {
+    const __m128i value = _mm_set1_epi16(static_cast<short>(depth));
+    for (int i = 0; i < c.runCount; ++i) {
+        const PixelChunk::Run& run = c.runs[i];
+        const std::uint16_t* row =
+            s.depth + static_cast<std::ptrdiff_t>(run.y) * s.depthPitch + run.x;
+        if (run.count < 8) {
+            for (int j = 0; j < run.count; ++j) {
+                const __m128i pass =
+                    depthPasses<FUNC>(_mm_cvtsi32_si128(depth), _mm_cvtsi32_si128(row[j]));
+                if ((_mm_cvtsi128_si32(pass) & 1) == 0) {
+                    return false;
+                }
+            }
+            continue;
+        }
+        for (int j = 0;; j += 8) {
+            const int place = std::min(j, run.count - 8);
+            const __m128i stored = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + place));
+            if (_mm_movemask_epi8(depthPasses<FUNC>(value, stored)) != 0xFFFF) {
+                return false;
+            }
+            if (place == run.count - 8) {
+                break;
+            }
+        }
+    }
+    return true;
+}
+
 // Offsets, depth and the depth test of every covered pixel, keeping those that pass. Eight
 // pixels side by side on a row (the usual case) are tested against one load of the depth
 // buffer; any others one by one. Without POSITIONS, for pixels whose offsets and depth
@@ -773,6 +838,15 @@ WIDE void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     alignas(16) std::uint16_t q[CHUNK];
     const bool flat = !POSITIONS && p.z.a == 0.0f && p.z.b == 0.0f;
+    if (flat && c.runCount > 0 && everyRunPasses<FUNC>(s, c, toDepth16(p.z.c))) {
+        // Nothing to drop: the runs stay as they are, and take the one depth.
+        for (int i = 0; i < c.runCount && WRITE; ++i) {
+            const PixelChunk::Run& run = c.runs[i];
+            std::fill_n(s.depth + static_cast<std::ptrdiff_t>(run.y) * s.depthPitch + run.x,
+                        run.count, toDepth16(p.z.c));
+        }
+        return;
+    }
     if (flat) {
         const __m128i depth = _mm_set1_epi16(static_cast<short>(toDepth16(p.z.c)));
         for (int k = 0; k < count; k += 8) {
