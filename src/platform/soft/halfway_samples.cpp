@@ -2,6 +2,7 @@
 
 #include "platform/soft/pixel_wide.h"
 #include "platform/soft/raster.h"
+#include "platform/soft/worker_pool.h"
 
 #include <algorithm>
 #include <bit>
@@ -230,8 +231,13 @@ void HalfwayTables::fill(unsigned job) {
 void HalfwayTables::waitUntilFilled() const {
     // The jobs are handed out in order, so whoever waits here finds every fill job already
     // taken: at most the other threads' last ones are still running, for a few microseconds.
-    while (filled_.load(std::memory_order_acquire) < jobs_.size()) {
-        std::this_thread::yield();
+    // Only a thread that was itself put aside takes longer: then the core goes to others.
+    for (unsigned watched = 0; filled_.load(std::memory_order_acquire) < jobs_.size(); ++watched) {
+        if (watched < 1u << 10) {
+            watchPause();
+        } else {
+            std::this_thread::yield();
+        }
     }
 }
 

@@ -14,15 +14,6 @@ namespace {
 // lowest priority, for a whole time slice, and under load that cost whole milliseconds.
 constexpr auto WATCH = std::chrono::microseconds(200);
 
-// A moment's pause in a watching loop, leaving the core to its other hardware thread.
-inline void pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
-
 // Whether done() became true within WATCH.
 template <class Done>
 bool watchFor(Done done) {
@@ -32,7 +23,7 @@ bool watchFor(Done done) {
             if (done()) {
                 return true;
             }
-            pause();
+            watchPause();
         }
         if (std::chrono::steady_clock::now() >= until) {
             return done();

@@ -10,6 +10,17 @@
 
 namespace tessivane::platform::soft {
 
+// A moment's pause in a loop that watches for another thread, keeping the core (yielding
+// would hand it to any other runnable task, however low its priority, for a whole time
+// slice) but leaving it to its other hardware thread.
+inline void watchPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
 class WorkerPool {
 public:
     using Job = void (*)(void* context, unsigned index, unsigned worker);
