@@ -30,7 +30,7 @@ struct alignas(64) PixelChunk {
     // chunk order. 0 when unknown (pixels gathered from many primitives, or some failed the
     // depth test).
     struct Run {
-        std::int16_t x, y;         // the first pixel
+        std::int16_t x, y;         // the first pixel (targets are at most 4096 a side)
         std::uint8_t first, count; // its place in the chunk, and the run's length
     };
     int runCount = 0;
