@@ -372,8 +372,10 @@ WIDE void readEntries(const float* const channel[4], std::ptrdiff_t at, float (*
 template <int CHANNELS>
 WIDE void readHalfwayRun(const float* const channel[4], std::ptrdiff_t row, int left, int width,
                          float (*out)[CHUNK], int first, int count) {
-    const int inside = std::clamp(-1 - left, 0, count);         // the first column not left of -1
-    const int beyond = std::clamp(width - left, inside, count); // the first right of width - 1
+    // The run's first `inside` pixels tap left of column -1, and those from `beyond` on right
+    // of column width - 1; between them the entries lie side by side.
+    const int inside = std::clamp(-1 - left, 0, count);
+    const int beyond = std::clamp(width - left, inside, count);
     if (inside > 0) {
         readEntries<CHANNELS, true>(channel, row, out, first, inside);
     }
@@ -388,9 +390,10 @@ WIDE void readHalfwayRun(const float* const channel[4], std::ptrdiff_t row, int 
 
 // The taps of a stage that fall halfway between texels at a fixed offset from every pixel
 // (HalfwayTaps): each pixel's table entry follows from its position, clamped into the table
-// like any. A chunk's pixels run left to right along a row and rows downwards, so eight
-// pixels of one row whose ends are seven apart are side by side; their entries are too, or,
-// beyond an edge of the texture, all one.
+// like any. Where the chunk's runs are known, run by run. Otherwise eight at a time: a
+// chunk's pixels run left to right along a row and rows downwards, so eight pixels of one
+// row whose ends are seven apart are side by side; their entries are too, or, beyond an edge
+// of the texture, all one.
 template <bool ALPHA>
 WIDE void readHalfwayTaps(const TextureView& t, const std::int32_t offset[2], PixelChunk& c,
                           float (*out)[CHUNK]) {
