@@ -28,6 +28,16 @@ constexpr D3DVERTEXELEMENT9 QUAD_ELEMENTS[] = {
 constexpr QuadVertex FULL_QUAD[4] = {
     {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}, {-1, -1, 0, 0, 1}, {1, -1, 0, 1, 1}};
 
+// count texels of noise from a seed.
+std::vector<std::uint32_t> noiseTexels(std::size_t count, std::uint32_t seed) {
+    std::vector<std::uint32_t> texels(count);
+    for (std::uint32_t& t : texels) {
+        seed = seed * 1664525u + 1013904223u;
+        t = seed;
+    }
+    return texels;
+}
+
 template <std::size_t N>
 std::vector<DWORD> words(const std::array<Word, N>& stream) {
     return std::vector<DWORD>(stream.begin(), stream.end());
@@ -69,6 +79,15 @@ protected:
         IDirect3DVertexDeclaration9* declaration = nullptr;
         EXPECT_EQ(device->CreateVertexDeclaration(elements, &declaration), D3D_OK);
         return own(declaration);
+    }
+    // Stages 0..3 filter bilinearly with clamped addressing, as the streak passes do.
+    void clampedBilinearStages() {
+        for (DWORD s = 0; s < 4; ++s) {
+            device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+            device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+            device->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+            device->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+        }
     }
     // A new size x size render-target texture of the format, made the target; its surface,
     // or null when it cannot be made.
@@ -385,12 +404,7 @@ TEST_F(Shaders, ASampledStageWithoutATextureReadsOpaqueBlack) {
 // those of filtering each tap.
 TEST_F(Shaders, TapsHalfwayBetweenTexelsGiveTheBytesOfFilteringEachTap) {
     constexpr UINT SIZE = 64;
-    std::uint32_t seed = 11;
-    std::vector<std::uint32_t> texels(SIZE * SIZE);
-    for (std::uint32_t& t : texels) {
-        seed = seed * 1664525u + 1013904223u;
-        t = seed;
-    }
+    const std::vector<std::uint32_t> texels = noiseTexels(SIZE * SIZE, 11);
     const auto taps = metaballPixelShader(1);
     IDirect3DPixelShader9* weighted = pixelShader({taps.begin(), taps.end()});
     const auto along = metaballVertexShader(1);
@@ -403,12 +417,7 @@ TEST_F(Shaders, TapsHalfwayBetweenTexelsGiveTheBytesOfFilteringEachTap) {
                                  {0.2f, 0.2f, 0.2f, 0.2f},
                                  {0.1f, 0.1f, 0.1f, 0.1f}};
     device->SetPixelShaderConstantF(0, &weights[0][0], 4);
-    for (DWORD s = 0; s < 4; ++s) {
-        device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-        device->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-    }
+    clampedBilinearStages();
     struct Reach {
         float dx, dy, texels;
     };
@@ -463,12 +472,7 @@ TEST_F(Shaders, TapsHalfwayBetweenTexelsGiveTheBytesOfFilteringEachTap) {
 // where that slope was written between 0.3 and 0.4.
 TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
     constexpr UINT SIZE = 64;
-    std::uint32_t seed = 3;
-    std::vector<std::uint32_t> texels(SIZE * SIZE);
-    for (std::uint32_t& t : texels) {
-        seed = seed * 1664525u + 1013904223u;
-        t = seed;
-    }
+    const std::vector<std::uint32_t> texels = noiseTexels(SIZE * SIZE, 3);
     const auto taps = metaballPixelShader(1);
     const auto along = metaballVertexShader(1);
     device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
@@ -485,12 +489,9 @@ TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
     device->SetVertexShaderConstantF(0, distances, 1);
     device->SetVertexShaderConstantF(1, direction, 1);
     IDirect3DTexture9* source = own(texture(SIZE, SIZE, D3DFMT_X8R8G8B8, texels));
+    clampedBilinearStages();
     for (DWORD s = 0; s < 4; ++s) {
         device->SetTexture(s, source);
-        device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-        device->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
     }
     IDirect3DSurface9* target = drawInto(SIZE, D3DFMT_X8R8G8B8);
     ASSERT_NE(target, nullptr);
@@ -544,12 +545,7 @@ TEST_F(Shaders, TapsReadByPositionKeepTheDepthTestOfEveryPixel) {
 // Pixel shaders with every modifier the device takes, drawn with every form of the pixel
 // stage: each must give the reference path's bytes.
 TEST_F(Shaders, CompiledPixelProgramsMatchTheReferenceInBothForms) {
-    std::uint32_t seed = 7;
-    std::vector<std::uint32_t> texels(64 * 64);
-    for (std::uint32_t& t : texels) {
-        seed = seed * 1664525u + 1013904223u;
-        t = seed;
-    }
+    const std::vector<std::uint32_t> texels = noiseTexels(64 * 64, 7);
     IDirect3DTexture9* noise = own(texture(64, 64, D3DFMT_A8R8G8B8, texels));
     IDirect3DTexture9* colour = ownTexture(64, 64, texels);
     device->SetTexture(0, noise);
