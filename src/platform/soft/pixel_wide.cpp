@@ -841,17 +841,18 @@ WIDE void depthTest(const PixelState& s, const PrimitivePlanes& p, PixelChunk& c
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     alignas(16) std::uint16_t q[CHUNK];
     const bool flat = !POSITIONS && p.z.a == 0.0f && p.z.b == 0.0f;
-    if (flat && c.runCount > 0 && everyRunPasses<FUNC>(s, c, toDepth16(p.z.c))) {
+    const std::uint16_t flatDepth = flat ? toDepth16(p.z.c) : 0;
+    if (flat && c.runCount > 0 && everyRunPasses<FUNC>(s, c, flatDepth)) {
         // Nothing to drop: the runs stay as they are, and take the one depth.
         for (int i = 0; i < c.runCount && WRITE; ++i) {
             const PixelChunk::Run& run = c.runs[i];
             std::fill_n(s.depth + static_cast<std::ptrdiff_t>(run.y) * s.depthPitch + run.x,
-                        run.count, toDepth16(p.z.c));
+                        run.count, flatDepth);
         }
         return;
     }
     if (flat) {
-        const __m128i depth = _mm_set1_epi16(static_cast<short>(toDepth16(p.z.c)));
+        const __m128i depth = _mm_set1_epi16(static_cast<short>(flatDepth));
         for (int k = 0; k < count; k += 8) {
             _mm_store_si128(reinterpret_cast<__m128i*>(q + k), depth);
         }
