@@ -2,6 +2,7 @@
 // the viewport transform, clipping, points and the 16-bit depth buffer.
 #include "device_test_support.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tessivane::platform::testing {
@@ -159,6 +160,30 @@ TEST_F(Raster, PixelSizedTrianglesOnCentresCoverEveryPixelOnce) {
     device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
                             sizeof(ColorScreenVertex));
     expectOneContribution(100, 100, 140, 130);
+}
+
+TEST_F(Raster, SliversAcrossStripsCoverEveryPixelOnce) {
+    // Cells one pixel wide and a few tall, each cut along a diagonal into two triangles with
+    // a handful of pixel centres within their bounds, stacked so that many cross from one
+    // band of sixteen rows into the next: every pixel gets exactly one contribution.
+    addEachDraw();
+    std::vector<ColorScreenVertex> mesh;
+    auto vertex = [&](float x, float y) { mesh.push_back({x, y, 0.5f, 1.0f, 0xFF010101}); };
+    for (int x = 100; x < 140; ++x) {
+        const int heights[] = {3, 8, 5, 2, 7, 4, 6, 1};
+        float top = 100.5f;
+        for (int i = 0; top < 160.5f; ++i) {
+            const float bottom = std::min(top + float(heights[(i + x) % 8]), 160.5f);
+            const float left = float(x) - 0.5f, right = float(x) + 0.5f;
+            vertex(left, top), vertex(right, top), vertex(right, bottom);
+            vertex(left, top), vertex(left, bottom), vertex(right, bottom);
+            top = bottom;
+        }
+    }
+    device->SetFVF(COLOR_SCREEN_FVF);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
+                            sizeof(ColorScreenVertex));
+    expectOneContribution(100, 101, 140, 161);
 }
 
 TEST_F(Raster, ClipSpaceSquareCoversTheWholeViewport) {

@@ -3,11 +3,17 @@
 #include "platform/soft/raster.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESSIVANE_WIDE 1
+#define WIDE __attribute__((target("avx2")))
 #endif
 
 namespace tessivane::platform::soft {
@@ -20,7 +26,7 @@ namespace {
 constexpr float GUARD_BAND = 4.0f;
 // Triangles with at most this many pixel centres within their bounds are tested against
 // them before they are binned.
-constexpr std::int64_t FEW_CENTRES = 4;
+constexpr int FEW_CENTRES = 8;
 // Pre-transformed positions further out than this (in pixels) go through the clipper too.
 constexpr float SCREEN_LIMIT = 16384.0f;
 // Clip-space w below this is behind or at the eye.
@@ -150,6 +156,64 @@ std::int32_t snap(float v) {
     return scaled < static_cast<double>(i) ? i - 1 : i;
 }
 
+#if TESSIVANE_WIDE
+// Eight positions, one per lane, as four vectors x, y, z, w.
+struct WidePositions {
+    __m256 x, y, z, w;
+};
+
+WIDE inline __m256 positionPair(const VertexOutput* v, int i) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(v[i].position)),
+                                _mm_loadu_ps(v[i + 4].position), 1);
+}
+
+WIDE inline void loadPositions(const VertexOutput* v, WidePositions& p) {
+    const __m256 r0 = positionPair(v, 0), r1 = positionPair(v, 1);
+    const __m256 r2 = positionPair(v, 2), r3 = positionPair(v, 3);
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1); // x0 x1 y0 y1
+    const __m256 t1 = _mm256_unpackhi_ps(r0, r1); // z0 z1 w0 w1
+    const __m256 t2 = _mm256_unpacklo_ps(r2, r3);
+    const __m256 t3 = _mm256_unpackhi_ps(r2, r3);
+    p.x = _mm256_shuffle_ps(t0, t2, 0x44);
+    p.y = _mm256_shuffle_ps(t0, t2, 0xEE);
+    p.z = _mm256_shuffle_ps(t1, t3, 0x44);
+    p.w = _mm256_shuffle_ps(t1, t3, 0xEE);
+}
+
+WIDE inline __m256 saneLanes(__m256 c) {
+    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), c);
+    return _mm256_cmp_ps(magnitude, _mm256_set1_ps(POSITION_LIMIT), _CMP_LE_OQ);
+}
+
+// The plane's bit where the distance is not >= 0 (NaN included).
+WIDE inline __m256i planeBit(__m256 distance, int plane) {
+    const __m256 outside = _mm256_cmp_ps(distance, _mm256_setzero_ps(), _CMP_NGE_UQ);
+    return _mm256_and_si256(_mm256_castps_si256(outside), _mm256_set1_epi32(1 << plane));
+}
+
+// clipCode of each lane: the same tests on the same floats.
+WIDE inline __m256i wideClipCodes(const WidePositions& p) {
+    const __m256 sane = _mm256_and_ps(_mm256_and_ps(saneLanes(p.x), saneLanes(p.y)),
+                                      _mm256_and_ps(saneLanes(p.z), saneLanes(p.w)));
+    const __m256 guard = _mm256_mul_ps(_mm256_set1_ps(GUARD_BAND), p.w);
+    __m256i code = planeBit(p.z, 0);
+    code = _mm256_or_si256(code, planeBit(_mm256_sub_ps(p.w, p.z), 1));
+    code = _mm256_or_si256(code, planeBit(_mm256_add_ps(p.x, guard), 2));
+    code = _mm256_or_si256(code, planeBit(_mm256_sub_ps(guard, p.x), 3));
+    code = _mm256_or_si256(code, planeBit(_mm256_sub_ps(guard, p.y), 4));
+    code = _mm256_or_si256(code, planeBit(_mm256_add_ps(p.y, guard), 5));
+    code = _mm256_or_si256(code, planeBit(_mm256_sub_ps(p.w, _mm256_set1_ps(MIN_W)), 6));
+    return _mm256_blendv_epi8(_mm256_set1_epi32(CLIP_INVALID), code, _mm256_castps_si256(sane));
+}
+
+// snap of four lanes.
+WIDE inline __m128i wideSnap(__m128 v) {
+    const __m256d scaled = _mm256_add_pd(
+        _mm256_mul_pd(_mm256_cvtps_pd(v), _mm256_set1_pd(double(SUBPIXEL))), _mm256_set1_pd(0.5));
+    return _mm256_cvttpd_epi32(_mm256_floor_pd(scaled));
+}
+#endif
+
 } // namespace
 
 void Batch::reset(int targetHeight) {
@@ -176,6 +240,39 @@ std::uint32_t Batch::addDraw(const DrawRecord& draw) {
     draws.push_back(draw);
     return static_cast<std::uint32_t>(draws.size() - 1);
 }
+
+namespace {
+
+// Which of the pixel centres within a triangle's bounds it covers, row by row, each row
+// columns bits from colMin up.
+std::uint16_t coverage(const BatchTriangle& tri, int columns) {
+    const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
+                           makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
+                           makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
+    std::int64_t rowStart[3];
+    for (int i = 0; i < 3; ++i) {
+        rowStart[i] = edgeValue(edges[i], tri.colMin, tri.rowMin);
+    }
+    std::uint16_t cover = 0;
+    int bit = 0;
+    for (int row = tri.rowMin; row <= tri.rowMax; ++row) {
+        std::int64_t e0 = rowStart[0], e1 = rowStart[1], e2 = rowStart[2];
+        for (int column = 0; column < columns; ++column, ++bit) {
+            if ((e0 | e1 | e2) >= 0) {
+                cover = static_cast<std::uint16_t>(cover | 1u << bit);
+            }
+            e0 -= edges[0].dy * SUBPIXEL;
+            e1 -= edges[1].dy * SUBPIXEL;
+            e2 -= edges[2].dy * SUBPIXEL;
+        }
+        for (int i = 0; i < 3; ++i) {
+            rowStart[i] += edges[i].dx * SUBPIXEL;
+        }
+    }
+    return cover;
+}
+
+} // namespace
 
 void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
     const int last = std::min(rowMax / STRIP_ROWS, stripCount() - 1);
@@ -253,39 +350,37 @@ void Batch::emitTriangle(const GeometryTarget& t, const std::uint32_t vertex[3],
     const std::int32_t maxX = std::max({tri.x[0], tri.x[1], tri.x[2]});
     const std::int32_t minY = std::min({tri.y[0], tri.y[1], tri.y[2]});
     const std::int32_t maxY = std::max({tri.y[0], tri.y[1], tri.y[2]});
-    // Only pixels whose centres lie within the bounds can be covered.
-    const auto colMin = std::max<std::int64_t>(ceilDiv(minX, SUBPIXEL), t.clipX0);
-    const auto colMax = std::min<std::int64_t>(floorDiv(maxX, SUBPIXEL), t.clipX1 - 1);
-    const auto rowMin = std::max<std::int64_t>(ceilDiv(minY, SUBPIXEL), t.clipY0);
-    const auto rowMax = std::min<std::int64_t>(floorDiv(maxY, SUBPIXEL), t.clipY1 - 1);
+    // Only pixels whose centres lie within the bounds can be covered (the shifts are the
+    // rounded divisions by SUBPIXEL).
+    const std::int32_t colMin = std::max((minX + (SUBPIXEL_ONE - 1)) >> SUBPIXEL_BITS, t.clipX0);
+    const std::int32_t colMax = std::min(maxX >> SUBPIXEL_BITS, t.clipX1 - 1);
+    const std::int32_t rowMin = std::max((minY + (SUBPIXEL_ONE - 1)) >> SUBPIXEL_BITS, t.clipY0);
+    const std::int32_t rowMax = std::min(maxY >> SUBPIXEL_BITS, t.clipY1 - 1);
     if (colMin > colMax || rowMin > rowMax) {
         return;
-    }
-    // Thin triangles often hold a pixel centre or two within their bounds and cover none of
-    // them: tested here, such a triangle costs no strip any work. The reference path keeps
-    // finding that out pixel by pixel, so the two are compared.
-    if ((colMax - colMin + 1) * (rowMax - rowMin + 1) <= FEW_CENTRES &&
-        !draws[currentDraw_].reference) {
-        const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
-                               makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
-                               makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
-        bool covers = false;
-        for (auto row = rowMin; row <= rowMax && !covers; ++row) {
-            for (auto column = colMin; column <= colMax && !covers; ++column) {
-                covers = insideEdges(edges, column, row);
-            }
-        }
-        if (!covers) {
-            return;
-        }
     }
     tri.colMin = static_cast<std::int16_t>(colMin);
     tri.colMax = static_cast<std::int16_t>(colMax);
     tri.rowMin = static_cast<std::int16_t>(rowMin);
     tri.rowMax = static_cast<std::int16_t>(rowMax);
+    tri.cover = 0;
+    int firstRow = rowMin, lastRow = rowMax;
+    // Thin triangles often hold a pixel centre or two within their bounds and cover none of
+    // them: tested here, such a triangle costs no strip any work, and one that covers some
+    // carries which, so that no strip looks for them again. The reference path keeps
+    // finding that out pixel by pixel, so the two are compared.
+    const int columns = colMax - colMin + 1;
+    if (columns * (rowMax - rowMin + 1) <= FEW_CENTRES && !draws[currentDraw_].reference) {
+        tri.cover = coverage(tri, columns);
+        if (tri.cover == 0) {
+            return;
+        }
+        firstRow = rowMin + std::countr_zero(tri.cover) / columns;
+        lastRow = rowMin + (15 - std::countl_zero(tri.cover)) / columns;
+    }
     tri.draw = currentDraw_;
     triangles.push_back(tri);
-    bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), tri.rowMin, tri.rowMax);
+    bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
 }
 
 void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
@@ -425,6 +520,73 @@ void Batch::addPoint(const GeometryTarget& t, const VertexOutput& v) {
     bin(BIN_POINT | static_cast<std::uint32_t>(points.size() - 1), point.y, point.y);
 }
 
+#if TESSIVANE_WIDE
+WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput* vertices,
+                                     UINT count) {
+    const int entry = 4 + attributeCount_;
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 originX = _mm256_set1_ps(t.x), originY = _mm256_set1_ps(t.y);
+    const __m256 halfWidth = _mm256_set1_ps(t.halfWidth);
+    const __m256 halfHeight = _mm256_set1_ps(t.halfHeight);
+    const __m256 minZ = _mm256_set1_ps(t.minZ), rangeZ = _mm256_set1_ps(t.maxZ - t.minZ);
+    UINT i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const VertexOutput* v = vertices + i;
+        WidePositions p;
+        loadPositions(v, p);
+        alignas(32) std::int32_t code[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(code), wideClipCodes(p));
+        // As project does: divided by w through one reciprocal.
+        const __m256 invW = _mm256_div_ps(one, p.w);
+        const __m256 sx = _mm256_add_ps(
+            originX, _mm256_mul_ps(_mm256_add_ps(one, _mm256_mul_ps(p.x, invW)), halfWidth));
+        const __m256 sy = _mm256_add_ps(
+            originY, _mm256_mul_ps(_mm256_sub_ps(one, _mm256_mul_ps(p.y, invW)), halfHeight));
+        const __m256 sz = _mm256_add_ps(minZ, _mm256_mul_ps(_mm256_mul_ps(p.z, invW), rangeZ));
+        alignas(32) float screen[4][8];
+        _mm256_store_ps(screen[0], sx);
+        _mm256_store_ps(screen[1], sy);
+        _mm256_store_ps(screen[2], sz);
+        _mm256_store_ps(screen[3], invW);
+        alignas(32) std::int32_t snapped[2][8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[0]),
+                        wideSnap(_mm256_castps256_ps128(sx)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[0] + 4),
+                        wideSnap(_mm256_extractf128_ps(sx, 1)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[1]),
+                        wideSnap(_mm256_castps256_ps128(sy)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[1] + 4),
+                        wideSnap(_mm256_extractf128_ps(sy, 1)));
+        int inside = 0;
+        for (int lane = 0; lane < 8; ++lane) {
+            inside += code[lane] == 0;
+        }
+        float* out = pool_.append(static_cast<std::size_t>(inside) * entry);
+        auto offset = static_cast<std::uint32_t>(out - pool_.data());
+        for (int lane = 0; lane < 8; ++lane) {
+            codes_[i + lane] = static_cast<std::uint8_t>(code[lane]);
+            if (code[lane] != 0) {
+                continue;
+            }
+            out[0] = screen[0][lane];
+            out[1] = screen[1][lane];
+            out[2] = screen[2][lane];
+            out[3] = screen[3][lane];
+            const auto* f = reinterpret_cast<const float*>(&v[lane]);
+            for (int k = 0; k < attributeCount_; ++k) {
+                out[4 + k] = f[attributes_[k].source] * screen[3][lane];
+            }
+            projected_[i + lane] = offset;
+            snappedX_[i + lane] = snapped[0][lane];
+            snappedY_[i + lane] = snapped[1][lane];
+            out += entry;
+            offset += static_cast<std::uint32_t>(entry);
+        }
+    }
+    return i;
+}
+#endif
+
 void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMITIVETYPE type,
                           const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount) {
     currentDraw_ = draw;
@@ -437,13 +599,21 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
         return;
     }
     projected_.assign(vertexCount, UINT32_MAX);
+    bool everyVertexInside = false;
     if (!t.preTransformed) {
         // Every vertex inside all planes is drawn by the triangles that use it as it is, so
         // it is projected and snapped once here rather than by each of them.
         codes_.resize(vertexCount);
         snappedX_.resize(vertexCount);
         snappedY_.resize(vertexCount);
-        for (UINT i = 0; i < vertexCount; ++i) {
+        UINT i = 0;
+#if TESSIVANE_WIDE
+        // The reference path keeps the one-by-one loop, so the two are compared.
+        if (draws[draw].program.wide && !draws[draw].reference) {
+            i = prepareVerticesWide(t, vertices, vertexCount);
+        }
+#endif
+        for (; i < vertexCount; ++i) {
             codes_[i] = static_cast<std::uint8_t>(clipCode(vertices[i].position));
             if (codes_[i] == 0) {
                 const std::uint32_t o = project(t, vertices[i], true);
@@ -452,6 +622,8 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
                 snappedY_[i] = snap(pool_[o + 1]);
             }
         }
+        everyVertexInside =
+            std::all_of(codes_.begin(), codes_.end(), [](std::uint8_t c) { return c == 0; });
     }
     for (UINT k = 0; k < primitiveCount; ++k) {
         UINT index[3];
@@ -472,6 +644,17 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
             index[1] = 3 * k + 1;
             index[2] = 3 * k + 2;
             break;
+        }
+        if (everyVertexInside) {
+            // What addTriangle does with vertices inside every plane, without asking.
+            const std::uint32_t o[3] = {projected_[index[0]], projected_[index[1]],
+                                        projected_[index[2]]};
+            const std::int32_t x[3] = {snappedX_[index[0]], snappedX_[index[1]],
+                                       snappedX_[index[2]]};
+            const std::int32_t y[3] = {snappedY_[index[0]], snappedY_[index[1]],
+                                       snappedY_[index[2]]};
+            emitTriangle(t, o, x, y);
+            continue;
         }
         const VertexOutput* v[3] = {&vertices[index[0]], &vertices[index[1]], &vertices[index[2]]};
         addTriangle(t, v, index);

@@ -216,6 +216,21 @@ int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, 
 }
 #endif
 
+// The spans of rows y0..y1 of a triangle that carries its coverage.
+int coveredSpans(const BatchTriangle& tri, int y0, int y1, RowSpan* spans) {
+    const int columns = tri.colMax - tri.colMin + 1;
+    const unsigned row = (1u << columns) - 1u;
+    int rows = 0;
+    for (int y = y0; y <= y1; ++y) {
+        const unsigned inside = (unsigned{tri.cover} >> ((y - tri.rowMin) * columns)) & row;
+        if (inside != 0) {
+            spans[rows++] = RowSpan{y, tri.colMin + std::countr_zero(inside),
+                                    tri.colMin + 31 - std::countl_zero(inside)};
+        }
+    }
+    return rows;
+}
+
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
@@ -368,20 +383,25 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             const float* v1 = &pool_[tri.vertex[1]];
             const float* v2 = &pool_[tri.vertex[2]];
 
-            const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
-                                   makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
-                                   makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
             const int y0 = std::max<int>(tri.rowMin, stripTop);
             const int y1 = std::min<int>(tri.rowMax, stripBottom);
             RowSpan spans[STRIP_ROWS];
             int rows = 0;
-            if (tri.colMax - tri.colMin < NARROW) {
+            if (tri.cover != 0) {
+                rows = coveredSpans(tri, y0, y1, spans);
+            } else if (tri.colMax - tri.colMin < NARROW) {
+                const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
+                                       makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
+                                       makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
                 const int width = tri.colMax - tri.colMin + 1;
                 // The reference path keeps to the plain stepping.
                 rows = draw.program.wide && !draw.reference
                            ? narrowSpansWide(edges, tri.colMin, width, y0, y1, spans)
                            : narrowSpans(edges, tri.colMin, width, y0, y1, spans);
             } else {
+                const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
+                                       makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
+                                       makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
                 for (int y = y0; y <= y1; ++y) {
                     std::int64_t left = tri.colMin;
                     std::int64_t right = tri.colMax;

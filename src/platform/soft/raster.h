@@ -25,6 +25,7 @@ inline constexpr int STRIP_ROWS = 16;
 // Positions are snapped to 1/256 pixel before the fill rule is applied.
 inline constexpr int SUBPIXEL_BITS = 8;
 inline constexpr std::int64_t SUBPIXEL = 1 << SUBPIXEL_BITS;
+inline constexpr std::int32_t SUBPIXEL_ONE = 1 << SUBPIXEL_BITS;
 
 // Bin entries carry their kind in the top two bits.
 inline constexpr std::uint32_t BIN_TRIANGLE = 0u << 30;
@@ -104,6 +105,9 @@ struct BatchTriangle {
     std::uint32_t vertex[3]; // offsets into the vertex pool
     std::uint32_t draw;
     std::int16_t colMin, colMax, rowMin, rowMax; // pixels it may cover, inside the clip
+    // The pixels it covers where there are few within the bounds, row by row from rowMin,
+    // each row (colMax - colMin + 1) bits from colMin up; 0 where not worked out.
+    std::uint16_t cover;
 };
 
 struct BatchPoint {
@@ -184,6 +188,10 @@ private:
                      const UINT index[3]);
     void addPoint(const GeometryTarget& target, const VertexOutput& v);
     std::uint32_t project(const GeometryTarget& target, const VertexOutput& v, bool perspective);
+    // Clip codes, projections and snapped positions of the first vertices of a draw, eight at
+    // a time, as the one-by-one loop of addPrimitives finds them; returns how many it did.
+    UINT prepareVerticesWide(const GeometryTarget& target, const VertexOutput* vertices,
+                             UINT count);
     // Emits the triangle of three projected vertices (pool offsets) at their snapped
     // positions x, y.
     void emitTriangle(const GeometryTarget& target, const std::uint32_t vertex[3],
