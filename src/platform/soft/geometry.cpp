@@ -243,19 +243,19 @@ std::uint32_t Batch::addDraw(const DrawRecord& draw) {
 
 namespace {
 
-// Which of the pixel centres within a triangle's bounds it covers, row by row, each row
-// columns bits from colMin up.
-std::uint16_t coverage(const BatchTriangle& tri, int columns) {
-    const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
-                           makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
-                           makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
+// Which of the pixel centres in columns colMin.. and rows rowMin..rowMax the triangle of
+// the snapped corners (x[i], y[i]) covers, row by row, each row columns bits from colMin up.
+std::uint16_t coverage(const std::int32_t x[3], const std::int32_t y[3], int colMin, int columns,
+                       int rowMin, int rowMax) {
+    const Edge edges[3] = {makeEdge(x[0], y[0], x[1], y[1]), makeEdge(x[1], y[1], x[2], y[2]),
+                           makeEdge(x[2], y[2], x[0], y[0])};
     std::int64_t rowStart[3];
     for (int i = 0; i < 3; ++i) {
-        rowStart[i] = edgeValue(edges[i], tri.colMin, tri.rowMin);
+        rowStart[i] = edgeValue(edges[i], colMin, rowMin);
     }
     std::uint16_t cover = 0;
     int bit = 0;
-    for (int row = tri.rowMin; row <= tri.rowMax; ++row) {
+    for (int row = rowMin; row <= rowMax; ++row) {
         std::int64_t e0 = rowStart[0], e1 = rowStart[1], e2 = rowStart[2];
         for (int column = 0; column < columns; ++column, ++bit) {
             if ((e0 | e1 | e2) >= 0) {
@@ -314,26 +314,18 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     return offset;
 }
 
-void Batch::emitProjected(const GeometryTarget& t, const std::uint32_t vertex[3]) {
-    std::int32_t x[3], y[3];
-    for (int i = 0; i < 3; ++i) {
-        x[i] = snap(pool_[vertex[i]]);
-        y[i] = snap(pool_[vertex[i] + 1]);
-    }
-    emitTriangle(t, vertex, x, y);
-}
-
-void Batch::emitTriangle(const GeometryTarget& t, const std::uint32_t vertex[3],
-                         const std::int32_t x[3], const std::int32_t y[3]) {
-    BatchTriangle tri;
-    for (int i = 0; i < 3; ++i) {
-        tri.vertex[i] = vertex[i];
-        tri.x[i] = x[i];
-        tri.y[i] = y[i];
-    }
+// Inlined into its callers, so that the corners stay in registers: read back from memory
+// just written, they would wait for the stores.
+[[gnu::always_inline]] inline void Batch::emitTriangle(const GeometryTarget& t,
+                                                       const std::uint32_t vertex[3],
+                                                       const std::int32_t x[3],
+                                                       const std::int32_t y[3]) {
+    std::uint32_t v[3] = {vertex[0], vertex[1], vertex[2]};
+    std::int32_t cx[3] = {x[0], x[1], x[2]};
+    std::int32_t cy[3] = {y[0], y[1], y[2]};
     // Twice the signed area; positive when the triangle runs clockwise on screen.
-    const std::int64_t area = (std::int64_t(tri.x[1]) - tri.x[0]) * (tri.y[2] - tri.y[0]) -
-                              (std::int64_t(tri.x[2]) - tri.x[0]) * (tri.y[1] - tri.y[0]);
+    const std::int64_t area = (std::int64_t(cx[1]) - cx[0]) * (cy[2] - cy[0]) -
+                              (std::int64_t(cx[2]) - cx[0]) * (cy[1] - cy[0]);
     if (area == 0) {
         return;
     }
@@ -342,14 +334,14 @@ void Batch::emitTriangle(const GeometryTarget& t, const std::uint32_t vertex[3],
     }
     if (area < 0) {
         // Keep vertex 0 as the reference of the planes; only the winding changes.
-        std::swap(tri.x[1], tri.x[2]);
-        std::swap(tri.y[1], tri.y[2]);
-        std::swap(tri.vertex[1], tri.vertex[2]);
+        std::swap(cx[1], cx[2]);
+        std::swap(cy[1], cy[2]);
+        std::swap(v[1], v[2]);
     }
-    const std::int32_t minX = std::min({tri.x[0], tri.x[1], tri.x[2]});
-    const std::int32_t maxX = std::max({tri.x[0], tri.x[1], tri.x[2]});
-    const std::int32_t minY = std::min({tri.y[0], tri.y[1], tri.y[2]});
-    const std::int32_t maxY = std::max({tri.y[0], tri.y[1], tri.y[2]});
+    const std::int32_t minX = std::min({cx[0], cx[1], cx[2]});
+    const std::int32_t maxX = std::max({cx[0], cx[1], cx[2]});
+    const std::int32_t minY = std::min({cy[0], cy[1], cy[2]});
+    const std::int32_t maxY = std::max({cy[0], cy[1], cy[2]});
     // Only pixels whose centres lie within the bounds can be covered (the shifts are the
     // rounded divisions by SUBPIXEL).
     const std::int32_t colMin = std::max((minX + (SUBPIXEL_ONE - 1)) >> SUBPIXEL_BITS, t.clipX0);
@@ -359,11 +351,7 @@ void Batch::emitTriangle(const GeometryTarget& t, const std::uint32_t vertex[3],
     if (colMin > colMax || rowMin > rowMax) {
         return;
     }
-    tri.colMin = static_cast<std::int16_t>(colMin);
-    tri.colMax = static_cast<std::int16_t>(colMax);
-    tri.rowMin = static_cast<std::int16_t>(rowMin);
-    tri.rowMax = static_cast<std::int16_t>(rowMax);
-    tri.cover = 0;
+    std::uint16_t cover = 0;
     int firstRow = rowMin, lastRow = rowMax;
     // Thin triangles often hold a pixel centre or two within their bounds and cover none of
     // them: tested here, such a triangle costs no strip any work, and one that covers some
@@ -371,16 +359,35 @@ void Batch::emitTriangle(const GeometryTarget& t, const std::uint32_t vertex[3],
     // finding that out pixel by pixel, so the two are compared.
     const int columns = colMax - colMin + 1;
     if (columns * (rowMax - rowMin + 1) <= FEW_CENTRES && !draws[currentDraw_].reference) {
-        tri.cover = coverage(tri, columns);
-        if (tri.cover == 0) {
+        cover = coverage(cx, cy, colMin, columns, rowMin, rowMax);
+        if (cover == 0) {
             return;
         }
-        firstRow = rowMin + std::countr_zero(tri.cover) / columns;
-        lastRow = rowMin + (15 - std::countl_zero(tri.cover)) / columns;
+        firstRow = rowMin + std::countr_zero(cover) / columns;
+        lastRow = rowMin + (15 - std::countl_zero(cover)) / columns;
+    }
+    BatchTriangle& tri = *triangles.append(1);
+    for (int i = 0; i < 3; ++i) {
+        tri.x[i] = cx[i];
+        tri.y[i] = cy[i];
+        tri.vertex[i] = v[i];
     }
     tri.draw = currentDraw_;
-    triangles.push_back(tri);
+    tri.colMin = static_cast<std::int16_t>(colMin);
+    tri.colMax = static_cast<std::int16_t>(colMax);
+    tri.rowMin = static_cast<std::int16_t>(rowMin);
+    tri.rowMax = static_cast<std::int16_t>(rowMax);
+    tri.cover = cover;
     bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
+}
+
+void Batch::emitProjected(const GeometryTarget& t, const std::uint32_t vertex[3]) {
+    std::int32_t x[3], y[3];
+    for (int i = 0; i < 3; ++i) {
+        x[i] = snap(pool_[vertex[i]]);
+        y[i] = snap(pool_[vertex[i] + 1]);
+    }
+    emitTriangle(t, vertex, x, y);
 }
 
 void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],

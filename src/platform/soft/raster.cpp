@@ -80,9 +80,7 @@ WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float
     const auto [x1, y1, x2, y2, invDet] = planeFrame(tri, planes);
     // Depth, 1/w and the attributes follow one another in a vertex from its third float;
     // loads past the last are masked off.
-    constexpr int MAX_PLANES = 2 + MAX_ATTRIBUTES;
     const int count = 2 + attributeCount;
-    alignas(32) float a[MAX_PLANES + 3], b[MAX_PLANES + 3];
     const __m256d vx1 = _mm256_set1_pd(x1), vy1 = _mm256_set1_pd(y1);
     const __m256d vx2 = _mm256_set1_pd(x2), vy2 = _mm256_set1_pd(y2);
     const __m256d vInvDet = _mm256_set1_pd(invDet);
@@ -97,15 +95,21 @@ WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float
             _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(d1, vy2), _mm256_mul_pd(d2, vy1)), vInvDet);
         const __m256d pb =
             _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(d2, vx1), _mm256_mul_pd(d1, vx2)), vInvDet);
-        _mm_store_ps(a + k, _mm256_cvtpd_ps(pa));
-        _mm_store_ps(b + k, _mm256_cvtpd_ps(pb));
+        // Each group's planes are written from its own stores: a later read spanning two of
+        // them would wait for both.
+        alignas(16) float a[4], b[4];
+        _mm_store_ps(a, _mm256_cvtpd_ps(pa));
+        _mm_store_ps(b, _mm256_cvtpd_ps(pb));
+        const int n = std::min(4, count - k);
+        for (int j = 0; j < n; ++j) {
+            const int plane = k + j;
+            Plane& target = plane == 0   ? planes.z
+                            : plane == 1 ? planes.invW
+                                         : planes.attribute[plane - 2];
+            target = Plane{a[j], b[j], v0[2 + plane]};
+        }
         k += 4;
     } while (k < count);
-    planes.z = Plane{a[0], b[0], v0[2]};
-    planes.invW = Plane{a[1], b[1], v0[3]};
-    for (int i = 0; i < attributeCount; ++i) {
-        planes.attribute[i] = Plane{a[2 + i], b[2 + i], v0[4 + i]};
-    }
 }
 #else
 void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float* v1, const float* v2,

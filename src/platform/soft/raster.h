@@ -133,6 +133,7 @@ template <class T>
 class PodBuffer {
 public:
     std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
     void clear() { size_ = 0; }
     void shrink(std::size_t size) { size_ = size; }
     T* data() { return data_.get(); }
@@ -201,7 +202,7 @@ private:
     void bin(std::uint32_t entry, int rowMin, int rowMax);
 
     PodBuffer<float> pool_; // per vertex: X, Y, Z, 1/w, then the draw's attributes
-    std::vector<BatchTriangle> triangles;
+    PodBuffer<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
     std::vector<std::vector<std::uint32_t>> bins_;  // per strip, in drawing order
