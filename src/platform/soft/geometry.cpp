@@ -26,7 +26,7 @@ namespace {
 constexpr float GUARD_BAND = 4.0f;
 // Triangles with at most this many pixel centres within their bounds are tested against
 // them before they are binned.
-constexpr int FEW_CENTRES = 8;
+constexpr int FEW_CENTRES = 16;
 // Pre-transformed positions further out than this (in pixels) go through the clipper too.
 constexpr float SCREEN_LIMIT = 16384.0f;
 // Clip-space w below this is behind or at the eye.
@@ -272,6 +272,56 @@ std::uint16_t coverage(const std::int32_t x[3], const std::int32_t y[3], int col
     return cover;
 }
 
+#if TESSIVANE_WIDE
+// The column and row, within bounds `columns` wide, of each of the first sixteen centres.
+struct CentrePlaces {
+    alignas(32) double column[FEW_CENTRES + 1][FEW_CENTRES];
+    alignas(32) double row[FEW_CENTRES + 1][FEW_CENTRES];
+};
+
+constexpr CentrePlaces centrePlaces() {
+    CentrePlaces places{};
+    for (int columns = 1; columns <= FEW_CENTRES; ++columns) {
+        for (int i = 0; i < FEW_CENTRES; ++i) {
+            places.column[columns][i] = i % columns;
+            places.row[columns][i] = i / columns;
+        }
+    }
+    return places;
+}
+
+constexpr CentrePlaces CENTRE_PLACES = centrePlaces();
+
+// coverage, four centres at a time. Every edge value is a whole number below 2^53, so the
+// doubles hold exactly the integers coverage works with, whatever the order of the sums.
+WIDE std::uint16_t coverageWide(const std::int32_t x[3], const std::int32_t y[3], int colMin,
+                                int columns, int rowMin, int centres) {
+    const Edge edges[3] = {makeEdge(x[0], y[0], x[1], y[1]), makeEdge(x[1], y[1], x[2], y[2]),
+                           makeEdge(x[2], y[2], x[0], y[0])};
+    __m256d base[3], perColumn[3], perRow[3];
+    for (int i = 0; i < 3; ++i) {
+        base[i] = _mm256_set1_pd(double(edgeValue(edges[i], colMin, rowMin)));
+        perColumn[i] = _mm256_set1_pd(double(-edges[i].dy * SUBPIXEL));
+        perRow[i] = _mm256_set1_pd(double(edges[i].dx * SUBPIXEL));
+    }
+    const __m256d zero = _mm256_setzero_pd();
+    unsigned cover = 0;
+    for (int k = 0; k < centres; k += 4) {
+        const __m256d column = _mm256_load_pd(&CENTRE_PLACES.column[columns][k]);
+        const __m256d row = _mm256_load_pd(&CENTRE_PLACES.row[columns][k]);
+        __m256d inside = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+        for (int i = 0; i < 3; ++i) {
+            const __m256d e =
+                _mm256_add_pd(_mm256_add_pd(base[i], _mm256_mul_pd(column, perColumn[i])),
+                              _mm256_mul_pd(row, perRow[i]));
+            inside = _mm256_and_pd(inside, _mm256_cmp_pd(e, zero, _CMP_GE_OQ));
+        }
+        cover |= static_cast<unsigned>(_mm256_movemask_pd(inside)) << k;
+    }
+    return static_cast<std::uint16_t>(cover & ((1u << centres) - 1u));
+}
+#endif
+
 } // namespace
 
 void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
@@ -359,7 +409,15 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     // finding that out pixel by pixel, so the two are compared.
     const int columns = colMax - colMin + 1;
     if (columns * (rowMax - rowMin + 1) <= FEW_CENTRES && !draws[currentDraw_].reference) {
+#if TESSIVANE_WIDE
+        if (draws[currentDraw_].program.wide) {
+            cover = coverageWide(cx, cy, colMin, columns, rowMin, columns * (rowMax - rowMin + 1));
+        } else {
+            cover = coverage(cx, cy, colMin, columns, rowMin, rowMax);
+        }
+#else
         cover = coverage(cx, cy, colMin, columns, rowMin, rowMax);
+#endif
         if (cover == 0) {
             return;
         }
