@@ -168,6 +168,7 @@ public:
     bool empty() const { return triangles.empty() && points.empty() && clears.empty(); }
     // Whether the batch has grown enough that it should be drawn before taking more.
     bool full() const;
+    std::size_t triangleCount() const { return triangles.size(); }
 
     std::uint32_t addDraw(const DrawRecord& draw);
     void addClear(const BatchClear& clear);

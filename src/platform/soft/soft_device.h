@@ -143,6 +143,10 @@ private:
     void submitPendingDraws();
     // Waits until the submitted queue is drawn, lending this thread to it.
     void waitForSubmittedDraws();
+    // Whether there are helper threads and they have nothing to draw.
+    bool renderThreadsWaiting() const {
+        return workers_.threadCount() > 1 && (!submitted_ || workers_.idle());
+    }
     Batch& batch() { return batches_[current_]; }
     static void drawStripJob(void* device, unsigned job, unsigned worker);
 

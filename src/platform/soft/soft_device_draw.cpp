@@ -17,6 +17,8 @@ constexpr UINT MAX_PRIMITIVES = 0xFFFFF;
 constexpr UINT DRAW_PIECE = 2048;
 // The most vertices a shader processes ahead of the draws that walk through a buffer.
 constexpr UINT SHADE_AHEAD = 1024;
+// Triangles enough to be worth handing to render threads that wait for work.
+constexpr std::size_t EARLY_TRIANGLES = 2048;
 
 } // namespace
 
@@ -281,7 +283,11 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
             prepareDraw(); // the queue was drawn: the record goes in again
         }
         batch().addPrimitives(recordIndex_, geometry_, type, vertices, pieceVertices, count);
-        if (batch().full()) {
+        // A batch goes to the render threads when it is full, or earlier when they have
+        // nothing else to do: at the start of a frame, or whenever they draw faster than
+        // draws come.
+        if (batch().full() ||
+            (batch().triangleCount() >= EARLY_TRIANGLES && renderThreadsWaiting())) {
             submitPendingDraws();
         }
     }

@@ -106,6 +106,10 @@ void WorkerPool::wait() {
     started_ = false;
 }
 
+bool WorkerPool::idle() const {
+    return !started_ || busy_.load(std::memory_order_acquire) == 0;
+}
+
 void WorkerPool::helperLoop(unsigned worker) {
     std::uint64_t seen = 0;
     const auto called = [&] {

@@ -43,6 +43,9 @@ public:
     // Without helpers the jobs all run in wait. One run at a time.
     void start(unsigned count, Job job, void* context);
     void wait();
+    // Whether the helper threads have nothing left of the started run (or none was started),
+    // so that wait would return at once. Only the calling thread asks.
+    bool idle() const;
 
 private:
     void helperLoop(unsigned worker);
