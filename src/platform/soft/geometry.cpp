@@ -25,8 +25,9 @@ namespace {
 // snapped coordinates within ±2^22 and edge products well inside 64 bits.
 constexpr float GUARD_BAND = 4.0f;
 // Triangles with at most this many pixel centres within their bounds are tested against
-// them before they are binned.
+// them before they are binned, and carry which they cover.
 constexpr int FEW_CENTRES = 16;
+static_assert(FEW_CENTRES <= 16, "the coverage is sixteen bits");
 // Pre-transformed positions further out than this (in pixels) go through the clipper too.
 constexpr float SCREEN_LIMIT = 16384.0f;
 // Clip-space w below this is behind or at the eye.

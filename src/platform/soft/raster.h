@@ -68,12 +68,6 @@ inline std::int64_t edgeValue(const Edge& e, std::int64_t column, std::int64_t r
     return e.dx * (row * SUBPIXEL - e.y0) - e.dy * (column * SUBPIXEL - e.x0) - e.bias;
 }
 
-// Whether the pixel centre (column, row) lies inside the three edges.
-inline bool insideEdges(const Edge edges[3], std::int64_t column, std::int64_t row) {
-    return edgeValue(edges[0], column, row) >= 0 && edgeValue(edges[1], column, row) >= 0 &&
-           edgeValue(edges[2], column, row) >= 0;
-}
-
 // Per-thread scratch for drawing strips: the chunk pixels are shaded in, and which pixels of
 // the strip a chunk of gathered small-triangle pixels already holds.
 inline constexpr int GATHER_WIDTH = 4096; // wider targets shade triangle by triangle
