@@ -440,6 +440,15 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
 }
 
+// A draw's vertices inside every plane were projected and snapped up front.
+[[gnu::always_inline]] inline void Batch::emitPrepared(const GeometryTarget& t,
+                                                       const UINT index[3]) {
+    const std::uint32_t o[3] = {projected_[index[0]], projected_[index[1]], projected_[index[2]]};
+    const std::int32_t x[3] = {snappedX_[index[0]], snappedX_[index[1]], snappedX_[index[2]]};
+    const std::int32_t y[3] = {snappedY_[index[0]], snappedY_[index[1]], snappedY_[index[2]]};
+    emitTriangle(t, o, x, y);
+}
+
 void Batch::emitProjected(const GeometryTarget& t, const std::uint32_t vertex[3]) {
     std::int32_t x[3], y[3];
     for (int i = 0; i < 3; ++i) {
@@ -492,14 +501,7 @@ void Batch::addTriangle(const GeometryTarget& t, const VertexOutput* const v[3],
     const unsigned crossed = codes[0] | codes[1] | codes[2];
     if (crossed == 0) {
         if (index[0] != UINT32_MAX) {
-            // A draw's vertices inside every plane were projected and snapped up front.
-            const std::uint32_t o[3] = {projected_[index[0]], projected_[index[1]],
-                                        projected_[index[2]]};
-            const std::int32_t x[3] = {snappedX_[index[0]], snappedX_[index[1]],
-                                       snappedX_[index[2]]};
-            const std::int32_t y[3] = {snappedY_[index[0]], snappedY_[index[1]],
-                                       snappedY_[index[2]]};
-            emitTriangle(t, o, x, y);
+            emitPrepared(t, index);
             return;
         }
         std::uint32_t o[3];
@@ -713,13 +715,7 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
         }
         if (everyVertexInside) {
             // What addTriangle does with vertices inside every plane, without asking.
-            const std::uint32_t o[3] = {projected_[index[0]], projected_[index[1]],
-                                        projected_[index[2]]};
-            const std::int32_t x[3] = {snappedX_[index[0]], snappedX_[index[1]],
-                                       snappedX_[index[2]]};
-            const std::int32_t y[3] = {snappedY_[index[0]], snappedY_[index[1]],
-                                       snappedY_[index[2]]};
-            emitTriangle(t, o, x, y);
+            emitPrepared(t, index);
             continue;
         }
         const VertexOutput* v[3] = {&vertices[index[0]], &vertices[index[1]], &vertices[index[2]]};
