@@ -120,26 +120,17 @@ void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride
 
 // ---- Arithmetic, shared by both paths so that their floats agree
 
-// Scalar instructions read the first component their swizzle selects.
+// Scalar instructions read the first component their swizzle selects. Both give exactly 1
+// for 1 and +infinity for either zero; written without branches, a loop of them is a few
+// vector instructions.
 float reciprocal(float x) {
-    if (x == 1.0f) {
-        return 1.0f;
-    }
-    if (x == 0.0f) {
-        return std::numeric_limits<float>::infinity();
-    }
-    return 1.0f / x;
+    const float r = 1.0f / x; // exactly 1 for 1
+    return x == 0.0f ? std::numeric_limits<float>::infinity() : r; // +inf for -0 too
 }
 
 float reciprocalSquareRoot(float x) {
-    const float f = std::fabs(x);
-    if (f == 1.0f) {
-        return 1.0f;
-    }
-    if (f == 0.0f) {
-        return std::numeric_limits<float>::infinity();
-    }
-    return 1.0f / std::sqrt(f);
+    // 1/sqrt(|x|) is exactly 1 for |x| = 1 and +infinity for |x| = 0 already.
+    return 1.0f / std::sqrt(std::fabs(x));
 }
 
 template <Opcode OP>
