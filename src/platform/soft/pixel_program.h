@@ -35,6 +35,11 @@ struct alignas(64) PixelChunk {
     };
     int runCount = 0;
     Run runs[CHUNK];
+    // Where a pixel already in the chunk comes again (pixels gathered from many primitives):
+    // the places of the breakCount breaks, ascending. Pixels between two breaks are all
+    // different, and those before a break are written before those after it.
+    int breakCount = 0;
+    std::uint8_t breaks[CHUNK];
 };
 static_assert(CHUNK <= 255, "a run's place and length are bytes");
 

@@ -179,9 +179,9 @@ WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11,
 }
 
 // The same into the chunk's channel rows at k; formats without alpha read opaque.
-template <bool ALPHA>
-WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11,
-                             float (*out)[CHUNK], int k) {
+template <bool ALPHA, class Rows>
+WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11, Rows out,
+                             int k) {
     quarterSums<ALPHA>(t00, t10, t01, t11, out[0] + k, out[1] + k, out[2] + k, out[3] + k);
     if constexpr (!ALPHA) {
         _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
@@ -492,23 +492,10 @@ WIDE void readHalfwayTaps(const TextureView& t, const std::int32_t offset[2], Pi
 // first where and with what weights, then the texels, so that neither waits long on the
 // other.
 template <bool ALPHA, Address AU, Address AV>
-WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) {
-    const TextureView& t = s.stages[op.stage].texture;
-    const float* u = c.coord[op.stage][0];
-    const float* v = c.coord[op.stage][1];
-    if constexpr (AU == Address::Clamp && AV == Address::Clamp) {
-        if ((c.halfway.stages & (1 << op.stage)) != 0) {
-            readHalfwayTaps<ALPHA>(t, c.halfway.offset[op.stage], c, c.reg[REG_TEX0 + op.stage]);
-            return;
-        }
-        if (t.halfway != nullptr &&
-            sampleHalfway<ALPHA>(t, u, v, c.reg[REG_TEX0 + op.stage], c.count)) {
-            return;
-        }
-    }
+WIDE void filterLinear32(const TextureView& t, const float* u, const float* v, int count,
+                         float* const out[4]) {
     // Whole groups of eight: lanes past the count compute harmless values from whatever
     // the scratch holds (every address is brought inside the texture first).
-    const int count = c.count;
     alignas(32) int columnA[CHUNK], columnB[CHUNK], rowA[CHUNK], rowB[CHUNK];
     alignas(32) float fractionX[CHUNK], fractionY[CHUNK];
     {
@@ -538,7 +525,6 @@ WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) 
         }
     }
     const auto* texels = reinterpret_cast<const int*>(t.bits);
-    float(*out)[CHUNK] = c.reg[REG_TEX0 + op.stage];
     const __m256 one = _mm256_set1_ps(1.0f);
     for (int k = 0; k < count; k += 8) {
         const __m256i ia = load(columnA + k);
@@ -600,6 +586,62 @@ WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) 
             _mm256_storeu_ps(out[3] + k, one); // formats without alpha read opaque
         }
     }
+}
+
+// Whether every pixel of the chunk reads at the coordinates of the first, bit for bit (as
+// when a stage's coordinates are never written and read zero everywhere).
+WIDE bool sameCoordinates(const float* u, const float* v, int count) {
+    const __m256i u0 = _mm256_set1_epi32(std::bit_cast<int>(u[0]));
+    const __m256i v0 = _mm256_set1_epi32(std::bit_cast<int>(v[0]));
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m256i du = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + k)), u0);
+        const __m256i dv = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + k)), v0);
+        if (!_mm256_testz_si256(_mm256_or_si256(du, dv), _mm256_or_si256(du, dv))) {
+            return false;
+        }
+    }
+    for (; k < count; ++k) {
+        if (std::bit_cast<int>(u[k]) != std::bit_cast<int>(u[0]) ||
+            std::bit_cast<int>(v[k]) != std::bit_cast<int>(v[0])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <bool ALPHA, Address AU, Address AV>
+WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) {
+    const TextureView& t = s.stages[op.stage].texture;
+    const float* u = c.coord[op.stage][0];
+    const float* v = c.coord[op.stage][1];
+    float(*rows)[CHUNK] = c.reg[REG_TEX0 + op.stage];
+    if constexpr (AU == Address::Clamp && AV == Address::Clamp) {
+        if ((c.halfway.stages & (1 << op.stage)) != 0) {
+            readHalfwayTaps<ALPHA>(t, c.halfway.offset[op.stage], c, rows);
+            return;
+        }
+        if (t.halfway != nullptr && sampleHalfway<ALPHA>(t, u, v, rows, c.count)) {
+            return;
+        }
+    }
+    if (c.count > 1 && sameCoordinates(u, v, c.count)) {
+        // One sample, the same for every pixel.
+        alignas(32) float us[8], vs[8], one[4][8];
+        std::fill_n(us, 8, u[0]);
+        std::fill_n(vs, 8, v[0]);
+        float* const to[4] = {one[0], one[1], one[2], one[3]};
+        filterLinear32<ALPHA, AU, AV>(t, us, vs, 8, to);
+        for (int ch = 0; ch < 4; ++ch) {
+            const __m256 value = _mm256_set1_ps(one[ch][0]);
+            for (int k = 0; k < c.count; k += 8) {
+                _mm256_storeu_ps(rows[ch] + k, value);
+            }
+        }
+        return;
+    }
+    float* const to[4] = {rows[0], rows[1], rows[2], rows[3]};
+    filterLinear32<ALPHA, AU, AV>(t, u, v, c.count, to);
 }
 
 // saturate() on eight lanes: NaN and anything not above 0 become 0.
@@ -705,15 +747,22 @@ WIDE inline __m256 blendFactor(const __m256 src[4], int channel) {
 }
 
 // The colour blended with the target: source · SRC + target · DST on each clamped channel,
-// the target's bytes read as byte / 255, eight pixels at a time. No pixel is in a chunk
-// twice, so the pixels may be read and written in any order.
+// the target's bytes read as byte / 255, eight pixels at a time. The pixels between two of
+// the chunk's breaks are all different, so eight of them are read and written together;
+// each stretch is written before the next is read.
 template <DWORD SRC, DWORD DST, bool ALPHA_TARGET>
 WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg) {
     const float* channels[4] = {c.reg[colorReg][2], c.reg[colorReg][1], c.reg[colorReg][0],
                                 c.reg[alphaReg][3]};
     const __m256i byteMask = _mm256_set1_epi32(0xFF);
-    for (int k = 0; k < c.count; k += 8) {
-        const int last = std::min(8, c.count - k);
+    int end = c.breakCount > 0 ? c.breaks[0] : c.count;
+    int nextBreak = 1;
+    for (int k = 0, last = 0; k < c.count; k += last) {
+        if (k == end) { // the next stretch
+            end = nextBreak < c.breakCount ? c.breaks[nextBreak] : c.count;
+            ++nextBreak;
+        }
+        last = std::min(8, end - k);
         std::uint32_t* pixels[8];
         alignas(32) std::uint32_t words[8] = {};
         for (int j = 0; j < last; ++j) {

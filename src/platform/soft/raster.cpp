@@ -238,9 +238,10 @@ int coveredSpans(const BatchTriangle& tri, int y0, int y1, RowSpan* spans) {
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
-// drawing order; colour is written later, and a chunk never holds one pixel twice (a pixel
-// met again first has the chunk shaded), so no write, narrow or wide, depends on the order
-// of a chunk's pixels. The bytes are those of shading each triangle alone.
+// drawing order. Colour is written later, in chunk order, and where a pixel comes again (the
+// far side of a thin tube over its near side) the chunk records a break: no pixel is twice
+// between two breaks, so no write, narrow or wide, depends on the order of the pixels
+// between them. The bytes are those of shading each triangle alone.
 class Gathering {
 public:
     Gathering(StripScratch& scratch, int stripTop) : scratch_(scratch), stripTop_(stripTop) {}
@@ -249,12 +250,12 @@ public:
     void flush() {
         PixelChunk& c = scratch_.chunk;
         if (draw_ != nullptr && c.count > 0) {
-            for (int k = 0; k < c.count; ++k) {
-                scratch_.occupied[c.y[k] - stripTop_][c.x[k] >> 6] = 0;
-            }
+            release(segmentStart_, c.count);
             shadeGathered(draw_->state, draw_->program, c);
             c.count = 0;
         }
+        c.breakCount = 0;
+        segmentStart_ = 0;
         draw_ = nullptr;
     }
 
@@ -278,9 +279,13 @@ public:
                 continue;
             }
             const std::uint64_t bit = std::uint64_t{1} << (x & 63);
-            if ((occupied[x >> 6] & bit) != 0 || c.count == CHUNK) {
+            if (c.count == CHUNK) {
                 flush();
                 draw_ = &d;
+            } else if ((occupied[x >> 6] & bit) != 0) {
+                release(segmentStart_, c.count);
+                c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
+                segmentStart_ = c.count;
             }
             occupied[x >> 6] |= bit;
             const int k = c.count++;
@@ -300,6 +305,14 @@ public:
     }
 
 private:
+    // Clears the occupancy of the chunk's pixels first..last-1.
+    void release(int first, int last) {
+        const PixelChunk& c = scratch_.chunk;
+        for (int k = first; k < last; ++k) {
+            scratch_.occupied[c.y[k] - stripTop_][c.x[k] >> 6] = 0;
+        }
+    }
+
     // Starts gathering the pixels of draw d, with where each of its attributes goes.
     void begin(const DrawRecord& d) {
         flush();
@@ -308,6 +321,7 @@ private:
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
         c.halfway.stages = 0;
         c.runCount = 0;
+        c.breakCount = 0;
         for (int a = 0; a < d.state.attributeCount; ++a) {
             const AttributeSlot& slot = d.state.attributes[a];
             destination_[a] = slot.coordinate ? c.coord[slot.index][slot.component]
@@ -318,6 +332,7 @@ private:
     StripScratch& scratch_;
     int stripTop_;
     const DrawRecord* draw_ = nullptr;
+    int segmentStart_ = 0; // the chunk's pixels from here on are all different
     float* destination_[MAX_ATTRIBUTES] = {};
 };
 
