@@ -175,6 +175,9 @@ public:
     // Rasterizes everything binned into one strip, using scratch as scratch.
     void drawStrip(int strip, StripScratch& scratch) const;
     int stripCount() const { return static_cast<int>(bins_.size()); }
+    // The strips, those with the most entries first: handed out in this order, a batch's
+    // last jobs are short ones, and no thread waits long for another to finish.
+    void stripsLargestFirst(std::vector<int>& order) const;
 
     std::vector<DrawRecord> draws;
 

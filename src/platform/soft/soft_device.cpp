@@ -130,7 +130,7 @@ void SoftDevice::drawStripJob(void* device, unsigned job, unsigned worker) {
         return;
     }
     self->halfway_.waitUntilFilled();
-    self->batches_[self->current_ ^ 1].drawStrip(static_cast<int>(job - self->tableJobs_),
+    self->batches_[self->current_ ^ 1].drawStrip(self->stripOrder_[job - self->tableJobs_],
                                                  self->chunks_[worker]);
 }
 
@@ -153,6 +153,7 @@ void SoftDevice::submitPendingDraws() {
         return;
     }
     tableJobs_ = halfway_.plan(full.draws);
+    full.stripsLargestFirst(stripOrder_);
     workers_.start(tableJobs_ + static_cast<unsigned>(full.stripCount()), drawStripJob, this);
     submitted_ = true;
 }

@@ -196,6 +196,7 @@ private:
     bool submitted_ = false;           // the other queue is being drawn
     HalfwayTables halfway_;            // for the queue being drawn
     unsigned tableJobs_ = 0;           // the jobs of its drawing that fill them
+    std::vector<int> stripOrder_;      // the strip each later job draws
     std::vector<VertexOutput> vertices_;
 
     // Vertices a shader processed from a vertex buffer, kept for the draws that follow:
