@@ -298,6 +298,39 @@ TEST_F(Raster, DepthIsComparedAtSixteenBits) {
     EXPECT_EQ(pixel(25, 5), WHITE);
 }
 
+TEST_F(Raster, ReadOnlyDepthTestsFollowEveryClearAndWrite) {
+    // Against a buffer holding 1.0 everywhere, LESSEQUAL without writes cannot fail; the same
+    // draw state after other clears, or after a draw that writes depth, must test again.
+    device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    drawColorQuad(0, 0, 10, 10, 0xFF112233, 0.7f);
+    EXPECT_EQ(pixel(5, 5), 0xFF112233u);
+    device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.5f, 0);
+    drawColorQuad(0, 0, 10, 10, 0xFF445566, 0.7f); // behind 0.5 everywhere
+    EXPECT_EQ(pixel(5, 5), 0xFF112233u);
+
+    // 1.0 on the left half of the quad only.
+    const D3DRECT left = {0, 0, 5, 10};
+    device->Clear(1, &left, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    drawColorQuad(0, 0, 10, 10, 0xFF778899, 0.7f);
+    EXPECT_EQ(pixel(2, 5), 0xFF778899u);
+    EXPECT_EQ(pixel(7, 5), 0xFF112233u);
+
+    // 1.0 everywhere again, then depth written in front.
+    device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    drawColorQuad(0, 0, 10, 10, 0xFF000011, 0.3f);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    drawColorQuad(0, 0, 10, 10, 0xFFAABBCC, 0.7f);
+    EXPECT_EQ(pixel(5, 5), 0xFF000011u);
+
+    // GREATEREQUAL passes everything against 0.0 everywhere.
+    device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.0f, 0);
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_GREATEREQUAL);
+    drawColorQuad(0, 0, 10, 10, 0xFF0000EE, 0.0f);
+    EXPECT_EQ(pixel(5, 5), 0xFF0000EEu);
+}
+
 TEST_F(Raster, TextureCoordinatesArePerspectiveCorrect) {
     // A floor receding from view depth 2 to 10, u running 0..1 with depth. A two-texel texture
     // (black, white) with point sampling switches colour where u = 0.5, at the projection of

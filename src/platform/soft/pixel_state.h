@@ -215,6 +215,12 @@ inline bool depthPasses(DWORD func, std::uint16_t pixel, std::uint16_t stored) {
     }
 }
 
+// Whether every depth a pixel can have passes the test against stored.
+inline bool depthAlwaysPasses(DWORD func, std::uint16_t stored) {
+    return depthPasses(func, 0, stored) && depthPasses(func, 0xFFFF, stored) &&
+           (func != D3DCMP_NOTEQUAL && func != D3DCMP_EQUAL);
+}
+
 // D16 holds unsigned normalised depth: round(z·65535) after clamping.
 inline std::uint16_t toDepth16(float z) {
     return static_cast<std::uint16_t>(saturate(z) * 65535.0f + 0.5f);

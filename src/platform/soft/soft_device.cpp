@@ -83,6 +83,7 @@ SoftDevice::SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETE
     }
     if (parameters.EnableAutoDepthStencil) {
         depth_.assign(static_cast<std::size_t>(width_) * height_, 0xFFFF);
+        depthEverywhere_ = 0xFFFF;
     }
     batches_[0].reset(height_);
     batches_[1].reset(height_);
@@ -221,6 +222,16 @@ HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
         clear.x1 = x2;
         clear.y1 = y2;
         batch().addClear(clear);
+        if ((flags & D3DCLEAR_ZBUFFER) && x1 < x2 && y1 < y2) {
+            const bool whole = x1 <= 0 && y1 <= 0 && x2 >= width_ && y2 >= height_;
+            const int everywhere = whole ? clear.depth
+                                   : depthEverywhere_ == clear.depth ? depthEverywhere_
+                                                                     : -1;
+            if (everywhere != depthEverywhere_) {
+                depthEverywhere_ = everywhere;
+                ++state_.version; // the next draw looks at its depth test again
+            }
+        }
     };
     if (count == 0) {
         add(vx1, vy1, vx2, vy2);

@@ -159,6 +159,9 @@ private:
     SoftSurface* backBuffer_ = nullptr;   // one reference
     SoftSurface* renderTarget_ = nullptr; // one reference
     std::vector<std::uint16_t> depth_;    // empty when the device has no depth buffer
+    // The value every texel of the depth buffer holds once the draws queued so far are done,
+    // -1 when they may differ: a draw that only tests against it may pass without looking.
+    int depthEverywhere_ = -1;
     D3DVIEWPORT9 viewport_;
     bool inScene_ = false;
     bool reference_ = false;

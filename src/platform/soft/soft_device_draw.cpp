@@ -151,6 +151,13 @@ const char* SoftDevice::prepareDraw() {
                              targets, preTransformed, record_.state, unsupported)) {
             return unsupported;
         }
+        PixelState& s = record_.state;
+        if (s.depthTest && s.depthWrite) {
+            depthEverywhere_ = -1;
+        } else if (s.depthTest && depthEverywhere_ >= 0 &&
+                   depthAlwaysPasses(s.depthFunc, static_cast<std::uint16_t>(depthEverywhere_))) {
+            s.depthTest = false; // a test that cannot fail, against a buffer it does not write
+        }
         record_.program = compilePixelProgram(record_.state);
         record_.reference = reference_;
         geometry_ = buildGeometryTarget(state_, viewport_, preTransformed);
