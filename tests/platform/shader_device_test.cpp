@@ -313,6 +313,33 @@ TEST(VertexPrograms, CompiledBatchesMatchTheOneAtATimeReading) {
     EXPECT_EQ(out[2].texcoord[0][0], -1.0f);
 }
 
+TEST(VertexPrograms, ReciprocalsKeepTheirResultsForOneZeroAndNegatives) {
+    // rsq takes the magnitude; both give exactly 1 for 1 and +infinity for either zero. Twenty
+    // vertices, so that a batch runs its vector loop as well as the remainder.
+    const auto stream = words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0),
+                                       rsq(oT0.x, v1.x), rcp(oT0.y, v1.y)));
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        float in, rsq, rcp;
+    } cases[] = {{-4.0f, 0.5f, -0.25f}, {1.0f, 1.0f, 1.0f}, {-1.0f, 1.0f, -1.0f},
+                 {0.0f, inf, inf},      {-0.0f, inf, inf}, {inf, 0.0f, 0.0f}};
+    std::vector<QuadVertex> vertices;
+    for (int i = 0; i < 20; ++i) {
+        const float x = cases[i % 6].in;
+        vertices.push_back({0, 0, 0, x, x});
+    }
+    const auto out = runBothWays(stream, vertices, constants);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(out[i].texcoord[0][0]),
+                  std::bit_cast<std::uint32_t>(cases[i % 6].rsq))
+            << "rsq of " << cases[i % 6].in;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(out[i].texcoord[0][1]),
+                  std::bit_cast<std::uint32_t>(cases[i % 6].rcp))
+            << "rcp of " << cases[i % 6].in;
+    }
+}
+
 TEST(VertexPrograms, UnwrittenOutputsReadZeroZeroZeroOne) {
     const auto stream = words(
         assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos.x, v0), mov(oT0.x, v1)));
