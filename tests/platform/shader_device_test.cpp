@@ -323,7 +323,7 @@ TEST(VertexPrograms, ReciprocalsKeepTheirResultsForOneZeroAndNegatives) {
     const struct {
         float in, rsq, rcp;
     } cases[] = {{-4.0f, 0.5f, -0.25f}, {1.0f, 1.0f, 1.0f}, {-1.0f, 1.0f, -1.0f},
-                 {0.0f, inf, inf},      {-0.0f, inf, inf}, {inf, 0.0f, 0.0f}};
+                 {0.0f, inf, inf},      {-0.0f, inf, inf},  {inf, 0.0f, 0.0f}};
     std::vector<QuadVertex> vertices;
     for (int i = 0; i < 20; ++i) {
         const float x = cases[i % 6].in;

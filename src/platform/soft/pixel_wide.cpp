@@ -180,8 +180,7 @@ WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11,
 
 // The same into the chunk's channel rows at k; formats without alpha read opaque.
 template <bool ALPHA, class Rows>
-WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11, Rows out,
-                             int k) {
+WIDE inline void quarterSums(__m256i t00, __m256i t10, __m256i t01, __m256i t11, Rows out, int k) {
     quarterSums<ALPHA>(t00, t10, t01, t11, out[0] + k, out[1] + k, out[2] + k, out[3] + k);
     if constexpr (!ALPHA) {
         _mm256_storeu_ps(out[3] + k, _mm256_set1_ps(1.0f));
@@ -595,8 +594,10 @@ WIDE bool sameCoordinates(const float* u, const float* v, int count) {
     const __m256i v0 = _mm256_set1_epi32(std::bit_cast<int>(v[0]));
     int k = 0;
     for (; k + 8 <= count; k += 8) {
-        const __m256i du = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + k)), u0);
-        const __m256i dv = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + k)), v0);
+        const __m256i du =
+            _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + k)), u0);
+        const __m256i dv =
+            _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + k)), v0);
         if (!_mm256_testz_si256(_mm256_or_si256(du, dv), _mm256_or_si256(du, dv))) {
             return false;
         }

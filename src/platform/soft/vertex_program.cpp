@@ -124,8 +124,9 @@ void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride
 // for 1 and +infinity for either zero; written without branches, a loop of them is a few
 // vector instructions.
 float reciprocal(float x) {
-    const float r = 1.0f / x; // exactly 1 for 1
-    return x == 0.0f ? std::numeric_limits<float>::infinity() : r; // +inf for -0 too
+    // 1/x is exactly 1 for 1; -0 gives +infinity too.
+    const float r = 1.0f / x;
+    return x == 0.0f ? std::numeric_limits<float>::infinity() : r;
 }
 
 float reciprocalSquareRoot(float x) {
