@@ -85,8 +85,9 @@ SoftDevice::SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETE
         depth_.assign(static_cast<std::size_t>(width_) * height_, 0xFFFF);
         depthEverywhere_ = 0xFFFF;
     }
-    batches_[0].reset(height_);
-    batches_[1].reset(height_);
+    for (Batch& queue : batches_) {
+        queue.reset(height_);
+    }
     owner_->AddRef();
 }
 
@@ -131,50 +132,65 @@ void SoftDevice::drawStripJob(void* device, unsigned job, unsigned worker) {
         return;
     }
     self->halfway_.waitUntilFilled();
-    self->batches_[self->current_ ^ 1].drawStrip(self->stripOrder_[job - self->tableJobs_],
-                                                 self->chunks_[worker]);
+    self->batches_[self->oldest_].drawStrip(self->stripOrder_[job - self->tableJobs_],
+                                            self->chunks_[worker]);
 }
 
-void SoftDevice::submitPendingDraws() {
-    waitForSubmittedDraws();
-    if (batch().empty() && batch().draws.empty()) {
-        return;
-    }
-    const int height = renderTarget_->height();
-    current_ ^= 1;
-    batch().reset(height);
-    recordQueued_ = false;
-    Batch& full = batches_[current_ ^ 1];
-    if (full.empty()) {
-        // Only set-up and no primitives: nothing to draw.
-        for (IUnknown* resource : held_[current_ ^ 1]) {
+void SoftDevice::closeQueue() {
+    if (batch().empty()) {
+        // Only set-up and no primitives: nothing to draw, and the queue is filled again.
+        for (IUnknown* resource : held_[current_]) {
             resource->Release();
         }
-        held_[current_ ^ 1].clear();
+        held_[current_].clear();
+        batch().reset(renderTarget_->height());
+        recordQueued_ = false;
         return;
     }
-    tableJobs_ = halfway_.plan(full.draws);
-    full.stripsLargestFirst(stripOrder_);
-    workers_.start(tableJobs_ + static_cast<unsigned>(full.stripCount()), drawStripJob, this);
-    submitted_ = true;
+    if (closed_ == QUEUES - 1) {
+        // Every other queue waits or is being drawn: the oldest must be done first.
+        startNextQueue();
+        waitForDrawnQueue();
+    }
+    ++closed_;
+    current_ = (oldest_ + closed_) % QUEUES;
+    batch().reset(renderTarget_->height());
+    recordQueued_ = false;
 }
 
-void SoftDevice::waitForSubmittedDraws() {
-    if (!submitted_) {
+void SoftDevice::startNextQueue() {
+    if (drawing_ || closed_ == 0) {
+        return;
+    }
+    Batch& queue = batches_[oldest_];
+    tableJobs_ = halfway_.plan(queue.draws);
+    queue.stripsLargestFirst(stripOrder_);
+    workers_.start(tableJobs_ + static_cast<unsigned>(queue.stripCount()), drawStripJob, this);
+    drawing_ = true;
+}
+
+void SoftDevice::waitForDrawnQueue() {
+    if (!drawing_) {
         return;
     }
     workers_.wait();
-    submitted_ = false;
-    std::vector<IUnknown*>& held = held_[current_ ^ 1];
+    drawing_ = false;
+    std::vector<IUnknown*>& held = held_[oldest_];
     for (IUnknown* resource : held) {
         resource->Release();
     }
     held.clear();
+    oldest_ = (oldest_ + 1) % QUEUES;
+    --closed_;
 }
 
 void SoftDevice::finishPendingDraws() {
-    submitPendingDraws();
-    waitForSubmittedDraws();
+    closeQueue();
+    startNextQueue();
+    while (drawing_) {
+        waitForDrawnQueue();
+        startNextQueue();
+    }
 }
 
 const std::uint32_t* SoftDevice::backBufferPixels() {
@@ -224,7 +240,7 @@ HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
         batch().addClear(clear);
         if ((flags & D3DCLEAR_ZBUFFER) && x1 < x2 && y1 < y2) {
             const bool whole = x1 <= 0 && y1 <= 0 && x2 >= width_ && y2 >= height_;
-            const int everywhere = whole ? clear.depth
+            const int everywhere = whole                             ? clear.depth
                                    : depthEverywhere_ == clear.depth ? depthEverywhere_
                                                                      : -1;
             if (everywhere != depthEverywhere_) {

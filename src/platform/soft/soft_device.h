@@ -138,15 +138,21 @@ private:
     // the vertices processed for earlier draws where they are still valid.
     const VertexOutput* shadedVertices(const SoftVertexBuffer& source, std::uint64_t offset,
                                        UINT stride, UINT count, std::uint64_t available);
-    // Hands the queue to the helper threads and starts a new one, so that the calling thread
-    // can go on transforming while they rasterize. Queues are drawn strictly in order.
-    void submitPendingDraws();
-    // Waits until the submitted queue is drawn, lending this thread to it.
-    void waitForSubmittedDraws();
-    // Whether there are helper threads and they have nothing to draw.
-    bool renderThreadsWaiting() const {
-        return workers_.threadCount() > 1 && (!submitted_ || workers_.idle());
-    }
+    // Queues are drawn strictly in order, one at a time: the oldest of those handed over is
+    // drawn by the render threads while the calling thread goes on transforming into the
+    // newest. Up to QUEUES - 2 full ones wait between them, so that the transforming thread
+    // can run ahead where draws rasterize quickly (nothing then waits for it where they
+    // transform slowly, as the far tube trees at the end of a frame do).
+
+    // Hands the queue being filled over and starts a new one.
+    void closeQueue();
+    // Hands the oldest queue waiting to the render threads, if none is being drawn.
+    void startNextQueue();
+    // Waits until the queue being drawn is done, lending this thread to it.
+    void waitForDrawnQueue();
+    // What a draw does after adding its primitives: keeps the render threads busy, and
+    // closes the queue when it is full.
+    void afterDraw();
     Batch& batch() { return batches_[current_]; }
     static void drawStripJob(void* device, unsigned job, unsigned worker);
 
@@ -193,13 +199,17 @@ private:
 
     WorkerPool workers_;
     std::vector<StripScratch> chunks_; // one per worker
-    Batch batches_[2];                 // the one being filled and the one being drawn
-    std::vector<IUnknown*> held_[2];   // per queue: the textures its draws read
-    int current_ = 0;                  // the queue being filled
-    bool submitted_ = false;           // the other queue is being drawn
-    HalfwayTables halfway_;            // for the queue being drawn
-    unsigned tableJobs_ = 0;           // the jobs of its drawing that fill them
-    std::vector<int> stripOrder_;      // the strip each later job draws
+    // A full queue holds about 3 MB: four keep the show well within its memory.
+    static constexpr int QUEUES = 4;
+    Batch batches_[QUEUES];               // a ring, in drawing order from oldest_
+    std::vector<IUnknown*> held_[QUEUES]; // per queue: the textures its draws read
+    int oldest_ = 0;                      // the oldest queue handed over
+    int closed_ = 0;                      // queues handed over and not yet drawn
+    int current_ = 0;                     // the queue being filled: oldest_ + closed_
+    bool drawing_ = false;                // the oldest queue is being drawn
+    HalfwayTables halfway_;               // for the queue being drawn
+    unsigned tableJobs_ = 0;              // the jobs of its drawing that fill them
+    std::vector<int> stripOrder_;         // the strip each later job draws
     std::vector<VertexOutput> vertices_;
 
     // Vertices a shader processed from a vertex buffer, kept for the draws that follow:

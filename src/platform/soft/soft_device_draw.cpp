@@ -22,6 +22,30 @@ constexpr std::size_t EARLY_TRIANGLES = 2048;
 
 } // namespace
 
+void SoftDevice::afterDraw() {
+    if (workers_.threadCount() == 1) {
+        // Nothing draws beside this thread: a full queue is drawn at once, while its
+        // vertices are still in cache.
+        if (batch().full()) {
+            closeQueue();
+            startNextQueue();
+            waitForDrawnQueue();
+        }
+        return;
+    }
+    if (drawing_ && workers_.idle()) {
+        waitForDrawnQueue(); // done: nothing to wait for
+    }
+    if (batch().full()) {
+        closeQueue();
+    } else if (!drawing_ && closed_ == 0 && batch().triangleCount() >= EARLY_TRIANGLES) {
+        // The render threads have nothing else to do: at the start of a frame, or where they
+        // draw faster than draws come.
+        closeQueue();
+    }
+    startNextQueue();
+}
+
 HRESULT SoftDevice::SetFVF(DWORD FVF) {
     const HRESULT result = state_.setFvf(FVF);
     // A vertex format replaces the declaration.
@@ -290,13 +314,7 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
             prepareDraw(); // the queue was drawn: the record goes in again
         }
         batch().addPrimitives(recordIndex_, geometry_, type, vertices, pieceVertices, count);
-        // A batch goes to the render threads when it is full, or earlier when they have
-        // nothing else to do: at the start of a frame, or whenever they draw faster than
-        // draws come.
-        if (batch().full() ||
-            (batch().triangleCount() >= EARLY_TRIANGLES && renderThreadsWaiting())) {
-            submitPendingDraws();
-        }
+        afterDraw();
     }
     return D3D_OK;
 }
