@@ -35,11 +35,11 @@ constexpr float MIN_W = 1e-6f;
 // Anything larger is treated as broken input and dropped rather than clipped.
 constexpr float POSITION_LIMIT = 1e18f;
 
-// A batch is drawn once it holds this much: about two megabytes of vertices, which still sit
-// in the second-level cache, while each hand-over to the render threads costs wake-ups that
+// A batch is drawn once it holds this much: about a megabyte of vertices, which still sit in
+// the second-level cache, while each hand-over to the render threads costs wake-ups that
 // smaller batches would pay too often.
-constexpr std::size_t MAX_TRIANGLES = 1 << 14;
-constexpr std::size_t MAX_POOL_FLOATS = 1 << 19;
+constexpr std::size_t MAX_TRIANGLES = 1 << 13;
+constexpr std::size_t MAX_POOL_FLOATS = 1 << 18;
 
 enum ClipPlane : unsigned {
     CLIP_NEAR = 1 << 0,   // z >= 0

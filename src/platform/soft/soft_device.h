@@ -199,8 +199,8 @@ private:
 
     WorkerPool workers_;
     std::vector<StripScratch> chunks_; // one per worker
-    // A full queue holds about 3 MB: four keep the show well within its memory.
-    static constexpr int QUEUES = 4;
+    // A full queue holds about 1.5 MB: eight keep the show well within its memory.
+    static constexpr int QUEUES = 8;
     Batch batches_[QUEUES];               // a ring, in drawing order from oldest_
     std::vector<IUnknown*> held_[QUEUES]; // per queue: the textures its draws read
     int oldest_ = 0;                      // the oldest queue handed over
