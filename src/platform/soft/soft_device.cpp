@@ -138,6 +138,9 @@ void SoftDevice::drawStripJob(void* device, unsigned job, unsigned worker) {
 
 void SoftDevice::closeQueue() {
     if (batch().empty()) {
+        if (batch().draws.empty()) {
+            return; // nothing queued at all
+        }
         // Only set-up and no primitives: nothing to draw, and the queue is filled again.
         for (IUnknown* resource : held_[current_]) {
             resource->Release();
