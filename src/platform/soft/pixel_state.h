@@ -215,10 +215,11 @@ inline bool depthPasses(DWORD func, std::uint16_t pixel, std::uint16_t stored) {
     }
 }
 
-// Whether every depth a pixel can have passes the test against stored.
+// Whether every depth a pixel can have passes the test against stored. The orderings pass
+// everywhere when they pass at both ends; not-equal fails at stored itself.
 inline bool depthAlwaysPasses(DWORD func, std::uint16_t stored) {
-    return depthPasses(func, 0, stored) && depthPasses(func, 0xFFFF, stored) &&
-           (func != D3DCMP_NOTEQUAL && func != D3DCMP_EQUAL);
+    return func != D3DCMP_NOTEQUAL && depthPasses(func, 0, stored) &&
+           depthPasses(func, 0xFFFF, stored);
 }
 
 // D16 holds unsigned normalised depth: round(z·65535) after clamping.

@@ -93,30 +93,25 @@ WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float
         const __m128 f1 = _mm_maskload_ps(v1 + 2 + k, mask);
         const __m128 f2 = _mm_maskload_ps(v2 + 2 + k, mask);
         const __m128i any = _mm_castps_si128(_mm_or_ps(_mm_or_ps(f0, f1), f2));
-        if (_mm_testz_si128(any, any)) {
-            // +0 at every vertex (attributes the program never writes): the planes solve to
-            // zero slopes, whose signs do not matter, as c = +0 makes every value +0.
-            for (int j = 0; j < n; ++j) {
-                const int plane = k + j;
-                (plane == 0   ? planes.z
-                 : plane == 1 ? planes.invW
-                              : planes.attribute[plane - 2]) = Plane{0.0f, 0.0f, 0.0f};
-            }
-            k += 4;
-            continue;
-        }
-        const __m256d p0 = _mm256_cvtps_pd(f0);
-        const __m256d d1 = _mm256_sub_pd(_mm256_cvtps_pd(f1), p0);
-        const __m256d d2 = _mm256_sub_pd(_mm256_cvtps_pd(f2), p0);
-        const __m256d pa =
-            _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(d1, vy2), _mm256_mul_pd(d2, vy1)), vInvDet);
-        const __m256d pb =
-            _mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(d2, vx1), _mm256_mul_pd(d1, vx2)), vInvDet);
         // Each group's planes are written from its own stores: a later read spanning two of
         // them would wait for both.
         alignas(16) float a[4], b[4];
-        _mm_store_ps(a, _mm256_cvtpd_ps(pa));
-        _mm_store_ps(b, _mm256_cvtpd_ps(pb));
+        if (_mm_testz_si128(any, any)) {
+            // +0 at every vertex (attributes the program never writes): the planes solve to
+            // zero slopes, whose signs do not matter, as c = +0 makes every value +0.
+            _mm_store_ps(a, _mm_setzero_ps());
+            _mm_store_ps(b, _mm_setzero_ps());
+        } else {
+            const __m256d p0 = _mm256_cvtps_pd(f0);
+            const __m256d d1 = _mm256_sub_pd(_mm256_cvtps_pd(f1), p0);
+            const __m256d d2 = _mm256_sub_pd(_mm256_cvtps_pd(f2), p0);
+            const __m256d pa = _mm256_mul_pd(
+                _mm256_sub_pd(_mm256_mul_pd(d1, vy2), _mm256_mul_pd(d2, vy1)), vInvDet);
+            const __m256d pb = _mm256_mul_pd(
+                _mm256_sub_pd(_mm256_mul_pd(d2, vx1), _mm256_mul_pd(d1, vx2)), vInvDet);
+            _mm_store_ps(a, _mm256_cvtpd_ps(pa));
+            _mm_store_ps(b, _mm256_cvtpd_ps(pb));
+        }
         for (int j = 0; j < n; ++j) {
             const int plane = k + j;
             Plane& target = plane == 0   ? planes.z
@@ -280,21 +275,9 @@ public:
         if (draw_ != &d) {
             begin(d);
         }
-        (this->*addPixels_)(p, y, x0, x1);
-    }
-
-private:
-    using AddPixels = void (Gathering::*)(const PrimitivePlanes&, int, int, int);
-
-    // The same for the draw being gathered, its depth test (FUNC, 0 for none) and depth write
-    // known here.
-    template <DWORD FUNC, bool WRITE>
-    void addPixels(const PrimitivePlanes& p, int y, int x0, int x1) {
         PixelChunk& c = scratch_.chunk;
-        const PixelState& s = draw_->state;
+        const PixelState& s = d.state;
         std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
-        std::uint16_t* depthRow =
-            FUNC != 0 ? s.depth + static_cast<std::ptrdiff_t>(y) * s.depthPitch : nullptr;
         const bool unitW = p.invW.a == 0.0f && p.invW.b == 0.0f && p.invW.c == 1.0f;
         const bool perspective = p.perspective && !unitW;
         const float fy = static_cast<float>(y) - p.refY;
@@ -303,20 +286,13 @@ private:
         for (int x = x0; x <= x1; ++x) {
             const float fx = static_cast<float>(x) - p.refX;
             const float z = planeAt(zRow, p.z, fx);
-            if constexpr (FUNC != 0) {
-                const std::uint16_t q = toDepth16(z);
-                if (!depthPasses(FUNC, q, depthRow[x])) {
-                    continue;
-                }
-                if constexpr (WRITE) {
-                    depthRow[x] = q;
-                }
+            if (!depthTestPixel(s, x, y, z)) {
+                continue;
             }
             const std::uint64_t bit = std::uint64_t{1} << (x & 63);
             if (c.count == CHUNK) {
-                const DrawRecord* d = draw_;
                 flush();
-                draw_ = d;
+                draw_ = &d;
             } else if ((occupied[x >> 6] & bit) != 0) {
                 release(segmentStart_, c.count);
                 c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
@@ -339,35 +315,7 @@ private:
         }
     }
 
-    template <DWORD FUNC>
-    static AddPixels addPixelsFor(bool write) {
-        return write ? &Gathering::addPixels<FUNC, true> : &Gathering::addPixels<FUNC, false>;
-    }
-
-    static AddPixels addPixelsFor(const PixelState& s) {
-        if (!s.depthTest) {
-            return &Gathering::addPixels<0, false>;
-        }
-        switch (s.depthFunc) {
-        case D3DCMP_NEVER:
-            return addPixelsFor<D3DCMP_NEVER>(s.depthWrite);
-        case D3DCMP_LESS:
-            return addPixelsFor<D3DCMP_LESS>(s.depthWrite);
-        case D3DCMP_EQUAL:
-            return addPixelsFor<D3DCMP_EQUAL>(s.depthWrite);
-        case D3DCMP_LESSEQUAL:
-            return addPixelsFor<D3DCMP_LESSEQUAL>(s.depthWrite);
-        case D3DCMP_GREATER:
-            return addPixelsFor<D3DCMP_GREATER>(s.depthWrite);
-        case D3DCMP_NOTEQUAL:
-            return addPixelsFor<D3DCMP_NOTEQUAL>(s.depthWrite);
-        case D3DCMP_GREATEREQUAL:
-            return addPixelsFor<D3DCMP_GREATEREQUAL>(s.depthWrite);
-        default: // anything else passes, as depthPasses has it
-            return addPixelsFor<D3DCMP_ALWAYS>(s.depthWrite);
-        }
-    }
-
+private:
     // Clears the occupancy of the chunk's pixels first..last-1.
     void release(int first, int last) {
         const PixelChunk& c = scratch_.chunk;
@@ -385,7 +333,6 @@ private:
         c.halfway.stages = 0;
         c.runCount = 0;
         c.breakCount = 0;
-        addPixels_ = addPixelsFor(d.state);
         for (int a = 0; a < d.state.attributeCount; ++a) {
             const AttributeSlot& slot = d.state.attributes[a];
             destination_[a] = slot.coordinate ? c.coord[slot.index][slot.component]
@@ -396,7 +343,6 @@ private:
     StripScratch& scratch_;
     int stripTop_;
     const DrawRecord* draw_ = nullptr;
-    AddPixels addPixels_ = nullptr;
     int segmentStart_ = 0; // the chunk's pixels from here on are all different
     float* destination_[MAX_ATTRIBUTES] = {};
 };

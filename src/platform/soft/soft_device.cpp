@@ -242,10 +242,12 @@ HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
         clear.y1 = y2;
         batch().addClear(clear);
         if ((flags & D3DCLEAR_ZBUFFER) && x1 < x2 && y1 < y2) {
+            // A clear of part of the buffer keeps it uniform only at the value it had.
             const bool whole = x1 <= 0 && y1 <= 0 && x2 >= width_ && y2 >= height_;
-            const int everywhere = whole                             ? clear.depth
-                                   : depthEverywhere_ == clear.depth ? depthEverywhere_
-                                                                     : -1;
+            int everywhere = -1;
+            if (whole || depthEverywhere_ == clear.depth) {
+                everywhere = clear.depth;
+            }
             if (everywhere != depthEverywhere_) {
                 depthEverywhere_ = everywhere;
                 ++state_.version; // the next draw looks at its depth test again
