@@ -186,6 +186,41 @@ TEST_F(Raster, SliversAcrossStripsCoverEveryPixelOnce) {
     expectOneContribution(100, 101, 140, 161);
 }
 
+TEST_F(Raster, NeedlesFromFarOutsideCoverTheCentresTheirEdgesHold) {
+    // Thin triangles reaching in from hundreds of pixels beyond each side of the target, cut
+    // by it to a handful of pixel centres: their coverage is worked out before they are
+    // binned, and must not lose the far corners' precision. The reference path finds the
+    // same pixels edge by edge.
+    addEachDraw();
+    std::vector<ColorScreenVertex> mesh;
+    auto needle = [&](float x0, float y0, float x1, float y1, float thickness) {
+        const float length = std::hypot(x1 - x0, y1 - y0);
+        const float nx = -(y1 - y0) / length * thickness, ny = (x1 - x0) / length * thickness;
+        mesh.push_back({x0, y0, 0.5f, 1.0f, 0xFF010101});
+        mesh.push_back({x1, y1, 0.5f, 1.0f, 0xFF010101});
+        mesh.push_back({x1 + nx, y1 + ny, 0.5f, 1.0f, 0xFF010101});
+    };
+    for (int i = 0; i < 40; ++i) {
+        const float t = float(i) * 0.37f;
+        needle(-700.0f + 13.0f * t, 20.0f + 11.0f * t, 3.3f + 0.1f * t, 21.7f + 11.0f * t, 1.3f);
+        needle(1300.0f - 9.0f * t, 30.0f + 10.0f * t, 636.6f - 0.1f * t, 31.2f + 10.0f * t, 1.1f);
+        needle(100.0f + 13.0f * t, -900.0f, 101.4f + 13.0f * t, 2.6f, 1.2f);
+        needle(120.0f + 12.0f * t, 1500.0f, 121.7f + 12.0f * t, 477.3f, 1.4f);
+    }
+    auto draw = [&](bool reference) {
+        soft()->useReferencePixelPath(reference);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, BLACK, 1.0f, 0);
+        device->SetFVF(COLOR_SCREEN_FVF);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
+                                sizeof(ColorScreenVertex));
+        return frame();
+    };
+    const std::vector<std::uint32_t> fast = draw(false);
+    EXPECT_GT(std::count_if(fast.begin(), fast.end(), [](std::uint32_t p) { return p != BLACK; }),
+              100);
+    EXPECT_TRUE(draw(true) == fast);
+}
+
 TEST_F(Raster, ClipSpaceSquareCoversTheWholeViewport) {
     // Clip x = -1 maps to the centre of pixel 0 and +1 to just past the last pixel.
     const ColorVertex quad[4] = {

@@ -302,6 +302,76 @@ constexpr CentrePlaces centrePlaces() {
 
 constexpr CentrePlaces CENTRE_PLACES = centrePlaces();
 
+// The row and column, as pairs of 16-bit integers, of each of the first sixteen centres of
+// bounds `columns` wide.
+struct CentrePairs {
+    alignas(32) std::int16_t pair[FEW_CENTRES + 1][2 * FEW_CENTRES];
+};
+
+constexpr CentrePairs centrePairs() {
+    CentrePairs pairs{};
+    for (int columns = 1; columns <= FEW_CENTRES; ++columns) {
+        for (int i = 0; i < FEW_CENTRES; ++i) {
+            pairs.pair[columns][2 * i] = static_cast<std::int16_t>(i / columns);
+            pairs.pair[columns][2 * i + 1] = static_cast<std::int16_t>(i % columns);
+        }
+    }
+    return pairs;
+}
+
+constexpr CentrePairs CENTRE_PAIRS = centrePairs();
+
+// coverage of a triangle whose corners lie within 2^14 (64 pixels) of the first centre, in
+// 32-bit integers: the three edges at once, and eight centres at a time. With the corners
+// that close, each edge's dx and dy fit in 16 bits and its value at the first centre in 31,
+// and a centre's value is that plus SUBPIXEL·(dx·row − dy·column), one multiply-add of
+// 16-bit pairs: the very integers of coverage. Returns false for corners further out.
+WIDE bool coverageNear(const std::int32_t x[3], const std::int32_t y[3], int colMin, int columns,
+                       int rowMin, int centres, std::uint16_t& cover) {
+    static_assert(SUBPIXEL_BITS == 8);
+    const __m128i cx = _mm_sub_epi32(_mm_setr_epi32(x[0], x[1], x[2], x[0]),
+                                     _mm_set1_epi32(colMin * SUBPIXEL_ONE));
+    const __m128i cy = _mm_sub_epi32(_mm_setr_epi32(y[0], y[1], y[2], y[0]),
+                                     _mm_set1_epi32(rowMin * SUBPIXEL_ONE));
+    const __m128i reach = _mm_max_epi32(_mm_abs_epi32(cx), _mm_abs_epi32(cy));
+    if (_mm_movemask_epi8(_mm_cmpgt_epi32(reach, _mm_set1_epi32((1 << 14) - 1))) != 0) {
+        return false;
+    }
+    // Edges 0→1, 1→2 and 2→0, as makeEdge has them.
+    const __m128i dx = _mm_sub_epi32(_mm_shuffle_epi32(cx, _MM_SHUFFLE(0, 0, 2, 1)), cx);
+    const __m128i dy = _mm_sub_epi32(_mm_shuffle_epi32(cy, _MM_SHUFFLE(0, 0, 2, 1)), cy);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i topLeft =
+        _mm_or_si128(_mm_cmplt_epi32(dy, zero),
+                     _mm_and_si128(_mm_cmpeq_epi32(dy, zero), _mm_cmpgt_epi32(dx, zero)));
+    const __m128i bias = _mm_add_epi32(topLeft, _mm_set1_epi32(1)); // 0 where top-left, else 1
+    // E at the first centre: dx·(0 − y0) − dy·(0 − x0) − bias.
+    const __m128i first =
+        _mm_sub_epi32(_mm_sub_epi32(_mm_mullo_epi32(dy, cx), _mm_mullo_epi32(dx, cy)), bias);
+    // (dx, −dy) against each centre's (row, column).
+    const __m128i steps = _mm_or_si128(_mm_and_si128(dx, _mm_set1_epi32(0xFFFF)),
+                                       _mm_slli_epi32(_mm_sub_epi32(zero, dy), 16));
+    const __m256i base[3] = {_mm256_broadcastd_epi32(first),
+                             _mm256_broadcastd_epi32(_mm_shuffle_epi32(first, 1)),
+                             _mm256_broadcastd_epi32(_mm_shuffle_epi32(first, 2))};
+    const __m256i step[3] = {_mm256_broadcastd_epi32(steps),
+                             _mm256_broadcastd_epi32(_mm_shuffle_epi32(steps, 1)),
+                             _mm256_broadcastd_epi32(_mm_shuffle_epi32(steps, 2))};
+    unsigned outside = 0;
+    for (int k = 0; k < centres; k += 8) {
+        const __m256i places =
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(&CENTRE_PAIRS.pair[columns][2 * k]));
+        __m256i any = _mm256_setzero_si256();
+        for (int i = 0; i < 3; ++i) {
+            const __m256i offset = _mm256_slli_epi32(_mm256_madd_epi16(places, step[i]), 8);
+            any = _mm256_or_si256(any, _mm256_add_epi32(base[i], offset));
+        }
+        outside |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(any))) << k;
+    }
+    cover = static_cast<std::uint16_t>(~outside & ((1u << centres) - 1u));
+    return true;
+}
+
 // coverage, four centres at a time. Every edge value is a whole number below 2^53, so the
 // doubles hold exactly the integers coverage works with, whatever the order of the sums.
 WIDE std::uint16_t coverageWide(const std::int32_t x[3], const std::int32_t y[3], int colMin,
@@ -421,7 +491,10 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     if (columns * (rowMax - rowMin + 1) <= FEW_CENTRES && !draws[currentDraw_].reference) {
 #if TESSIVANE_WIDE
         if (draws[currentDraw_].program.wide) {
-            cover = coverageWide(cx, cy, colMin, columns, rowMin, columns * (rowMax - rowMin + 1));
+            const int centres = columns * (rowMax - rowMin + 1);
+            if (!coverageNear(cx, cy, colMin, columns, rowMin, centres, cover)) {
+                cover = coverageWide(cx, cy, colMin, columns, rowMin, centres);
+            }
         } else {
             cover = coverage(cx, cy, colMin, columns, rowMin, rowMax);
         }
