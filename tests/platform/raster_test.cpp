@@ -221,6 +221,56 @@ TEST_F(Raster, NeedlesFromFarOutsideCoverTheCentresTheirEdgesHold) {
     EXPECT_TRUE(draw(true) == fast);
 }
 
+TEST_F(Raster, SmallTrianglesWithAndWithoutZeroCoordinatesShadeLikeTheReferencePath) {
+    // Small textured triangles, some with both coordinates 0 at every corner, others not: the
+    // two mixed, then a long run of the first, and so on, so that the pixels shaded together
+    // are now of both kinds and now all of the first. Every pixel samples at its own
+    // triangle's coordinates.
+    struct TexturedVertex {
+        float x, y, z, rhw, u, v;
+    };
+    std::uint32_t seed = 5;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed;
+    };
+    std::vector<std::uint32_t> texels(16);
+    for (std::uint32_t& texel : texels) {
+        texel = 0xFF000000u | (next() >> 8 & 0x3F3F3F);
+    }
+    IDirect3DTexture9* t = texture(4, 4, D3DFMT_X8R8G8B8, texels);
+    device->SetTexture(0, t);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    addEachDraw();
+    std::vector<TexturedVertex> mesh;
+    auto unit = [&next] { return float(next() >> 8) / float(1u << 24); };
+    for (int i = 0; i < 1600; ++i) {
+        const bool zero = (i / 400) % 2 == 1 || i % 5 == 0;
+        // Now and then a wide triangle, shaded on its own: the small one after it starts
+        // the next lot of pixels shaded together.
+        const float size = i % 50 == 49 ? 40.0f : 9.0f;
+        const float cx = 20.0f + unit() * 200.0f, cy = 34.0f + unit() * 4.0f;
+        for (int corner = 0; corner < 3; ++corner) {
+            mesh.push_back({cx + unit() * size, cy + unit() * 9.0f, 0.5f, 0.5f + unit(),
+                            zero ? 0.0f : unit() * 3.0f, zero ? 0.0f : unit() * 3.0f});
+        }
+    }
+    auto draw = [&](bool reference) {
+        soft()->useReferencePixelPath(reference);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, BLACK, 1.0f, 0);
+        device->SetFVF(D3DFVF_XYZRHW | D3DFVF_TEX1);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
+                                sizeof(TexturedVertex));
+        return frame();
+    };
+    const std::vector<std::uint32_t> fast = draw(false);
+    EXPECT_TRUE(draw(true) == fast);
+    device->SetTexture(0, nullptr);
+    t->Release();
+}
+
 TEST_F(Raster, ClipSpaceSquareCoversTheWholeViewport) {
     // Clip x = -1 maps to the centre of pixel 0 and +1 to just past the last pixel.
     const ColorVertex quad[4] = {

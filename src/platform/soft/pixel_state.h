@@ -175,6 +175,9 @@ struct HalfwayTaps {
 struct PrimitivePlanes {
     float refX, refY;
     bool perspective;
+    // Attributes known to be +0 at every corner (bit a for attribute a); not every such
+    // attribute need be marked.
+    std::uint32_t zeroAttributes = 0;
     Plane z;
     Plane invW;
     Plane attribute[MAX_ATTRIBUTES];

@@ -85,6 +85,7 @@ WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float
     const __m256d vx2 = _mm256_set1_pd(x2), vy2 = _mm256_set1_pd(y2);
     const __m256d vInvDet = _mm256_set1_pd(invDet);
     const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
+    unsigned zeroPlanes = 0;
     int k = 0;
     do { // count >= 2
         const __m128i mask = _mm_cmplt_epi32(lanes, _mm_set1_epi32(count - k));
@@ -96,7 +97,10 @@ WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float
         // Each group's planes are written from its own stores: a later read spanning two of
         // them would wait for both.
         alignas(16) float a[4], b[4];
-        if (_mm_testz_si128(any, any)) {
+        const unsigned zeroLanes = static_cast<unsigned>(
+            _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(any, _mm_setzero_si128()))));
+        zeroPlanes |= (zeroLanes & ((1u << n) - 1u)) << k;
+        if (zeroLanes == 0xF) {
             // +0 at every vertex (attributes the program never writes): the planes solve to
             // zero slopes, whose signs do not matter, as c = +0 makes every value +0.
             _mm_store_ps(a, _mm_setzero_ps());
@@ -121,6 +125,7 @@ WIDE void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float
         }
         k += 4;
     } while (k < count);
+    planes.zeroAttributes = zeroPlanes >> 2;
 }
 #else
 void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float* v1, const float* v2,
@@ -262,55 +267,76 @@ public:
         PixelChunk& c = scratch_.chunk;
         if (draw_ != nullptr && c.count > 0) {
             release(segmentStart_, c.count);
+            writeZeros(zeroSoFar_);
             shadeGathered(draw_->state, draw_->program, c);
             c.count = 0;
         }
         c.breakCount = 0;
         segmentStart_ = 0;
+        zeroSoFar_ = ~0u;
         draw_ = nullptr;
     }
 
-    // Adds the pixels x0..x1 of row y of a triangle of draw d with planes p.
-    void add(const DrawRecord& d, const PrimitivePlanes& p, int y, int x0, int x1) {
+    // Adds the pixels of a triangle of draw d with planes p, in the rows' spans.
+    void add(const DrawRecord& d, const PrimitivePlanes& p, const RowSpan* spans, int rows) {
         if (draw_ != &d) {
             begin(d);
         }
-        PixelChunk& c = scratch_.chunk;
         const PixelState& s = d.state;
-        std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
+        // An attribute +0 at every corner is +0·w at every pixel. It is written for the whole
+        // chunk at once, unless another triangle in it has the attribute after all.
+        const std::uint32_t zeros = p.zeroAttributes;
+        writeZeros(zeroSoFar_ & ~zeros);
+        zeroSoFar_ &= zeros;
+        const std::uint32_t skipped = zeroSoFar_;
+        int live[MAX_ATTRIBUTES];
+        int liveCount = 0;
+        for (std::uint32_t rest = ~skipped & ((1u << s.attributeCount) - 1u); rest != 0;
+             rest &= rest - 1) {
+            live[liveCount++] = std::countr_zero(rest);
+        }
+
+        PixelChunk& c = scratch_.chunk;
         const bool unitW = p.invW.a == 0.0f && p.invW.b == 0.0f && p.invW.c == 1.0f;
         const bool perspective = p.perspective && !unitW;
-        const float fy = static_cast<float>(y) - p.refY;
-        const float zRow = planeRow(p.z, fy);
-        const float invWRow = planeRow(p.invW, fy);
-        for (int x = x0; x <= x1; ++x) {
-            const float fx = static_cast<float>(x) - p.refX;
-            const float z = planeAt(zRow, p.z, fx);
-            if (!depthTestPixel(s, x, y, z)) {
-                continue;
-            }
-            const std::uint64_t bit = std::uint64_t{1} << (x & 63);
-            if (c.count == CHUNK) {
-                flush();
-                draw_ = &d;
-            } else if ((occupied[x >> 6] & bit) != 0) {
-                release(segmentStart_, c.count);
-                c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
-                segmentStart_ = c.count;
-            }
-            occupied[x >> 6] |= bit;
-            const int k = c.count++;
-            c.x[k] = x;
-            c.y[k] = y;
-            c.fx[k] = fx;
-            c.fy[k] = fy;
-            c.z[k] = z;
-            const float w = unitW ? 1.0f : 1.0f / planeAt(invWRow, p.invW, fx);
-            c.w[k] = w;
-            for (int a = 0; a < s.attributeCount; ++a) {
-                const Plane& plane = p.attribute[a];
-                const float value = (plane.c + plane.b * fy) + plane.a * fx;
-                destination_[a][k] = perspective ? value * w : value;
+        for (int r = 0; r < rows; ++r) {
+            const int y = spans[r].y;
+            std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
+            const float fy = static_cast<float>(y) - p.refY;
+            const float zRow = planeRow(p.z, fy);
+            const float invWRow = planeRow(p.invW, fy);
+            for (int x = spans[r].first; x <= spans[r].last; ++x) {
+                const float fx = static_cast<float>(x) - p.refX;
+                const float z = planeAt(zRow, p.z, fx);
+                if (!depthTestPixel(s, x, y, z)) {
+                    continue;
+                }
+                const std::uint64_t bit = std::uint64_t{1} << (x & 63);
+                if (c.count == CHUNK) {
+                    flush();
+                    draw_ = &d;
+                    // The rest of the triangle writes what it wrote before; the chunk's
+                    // zero attributes are its own, some of them written twice alike.
+                    zeroSoFar_ = zeros;
+                } else if ((occupied[x >> 6] & bit) != 0) {
+                    release(segmentStart_, c.count);
+                    c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
+                    segmentStart_ = c.count;
+                }
+                occupied[x >> 6] |= bit;
+                const int k = c.count++;
+                c.x[k] = x;
+                c.y[k] = y;
+                c.fx[k] = fx;
+                c.fy[k] = fy;
+                c.z[k] = z;
+                const float w = unitW ? 1.0f : 1.0f / planeAt(invWRow, p.invW, fx);
+                c.w[k] = w;
+                for (int i = 0; i < liveCount; ++i) {
+                    const Plane& plane = p.attribute[live[i]];
+                    const float value = (plane.c + plane.b * fy) + plane.a * fx;
+                    destination_[live[i]][k] = perspective ? value * w : value;
+                }
             }
         }
     }
@@ -321,6 +347,20 @@ private:
         const PixelChunk& c = scratch_.chunk;
         for (int k = first; k < last; ++k) {
             scratch_.occupied[c.y[k] - stripTop_][c.x[k] >> 6] = 0;
+        }
+    }
+
+    // Writes the attributes of the mask, so far +0 at every corner of the chunk's triangles,
+    // for the pixels in the chunk: the +0·w the pixel-by-pixel loop would have written (the
+    // offsets are finite, so the plane gives +0 whatever the signs of its slopes).
+    void writeZeros(std::uint32_t attributes) {
+        PixelChunk& c = scratch_.chunk;
+        attributes &= (1u << draw_->state.attributeCount) - 1u;
+        for (; attributes != 0; attributes &= attributes - 1) {
+            float* destination = destination_[std::countr_zero(attributes)];
+            for (int k = 0; k < c.count; ++k) {
+                destination[k] = 0.0f * c.w[k];
+            }
         }
     }
 
@@ -343,7 +383,8 @@ private:
     StripScratch& scratch_;
     int stripTop_;
     const DrawRecord* draw_ = nullptr;
-    int segmentStart_ = 0; // the chunk's pixels from here on are all different
+    int segmentStart_ = 0;          // the chunk's pixels from here on are all different
+    std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
     float* destination_[MAX_ATTRIBUTES] = {};
 };
 
@@ -455,16 +496,16 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             } else {
                 solvePlanes(tri, v0, v1, v2, draw.state.attributeCount, planes);
             }
+            if (gathered) {
+                gathering.add(draw, planes, spans, rows);
+                break;
+            }
             int covered = 0;
             chunk.runCount = 0;
             for (int r = 0; r < rows; ++r) {
                 const int y = spans[r].y;
                 const int left = spans[r].first;
                 const int right = spans[r].last;
-                if (gathered) {
-                    gathering.add(draw, planes, y, left, right);
-                    continue;
-                }
                 if (draw.reference) {
                     shadeSpanReference(draw.state, planes, y, left, right + 1);
                     continue;
