@@ -221,6 +221,82 @@ TEST_F(Raster, NeedlesFromFarOutsideCoverTheCentresTheirEdgesHold) {
     EXPECT_TRUE(draw(true) == fast);
 }
 
+TEST_F(Raster, StripsOfSmallTrianglesDrawLikeTheReferencePath) {
+    // Strips of 1 to 20 triangles a few pixels across, zigzagging every way, some on whole
+    // pixels, and strips of
+    // needles reaching in from hundreds of pixels beyond the target's edges, with each
+    // culling mode. Triangles of strips are set up several at a time; the reference path
+    // takes them one by one.
+    addEachDraw();
+    std::uint32_t seed = 11;
+    auto unit = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1u << 24);
+    };
+    std::vector<std::vector<ColorVertex>> strips;
+    auto vertex = [](float x, float y, int shade) {
+        return ColorVertex{x / 320.0f - 1.0f, 1.0f - y / 240.0f, 0.5f,
+                           0xFF000000u | 0x00010203u * static_cast<D3DCOLOR>(1 + shade % 5)};
+    };
+    for (int s = 0; s < 150; ++s) {
+        const int triangles = 1 + s % 20;
+        std::vector<ColorVertex> strip;
+        if (s % 4 == 3 && (s / 4) % 5 == 4) {
+            // Wide wedges from far beyond the top left corner, narrowing to a point a pixel or
+            // two into the target: their far edge lies hundreds of pixels from the few pixel
+            // centres they cover.
+            for (int v = 0; v < triangles + 2; ++v) {
+                const float far = -100.0f - unit() * 300.0f;
+                strip.push_back(v % 4 == 0 ? vertex(-700.0f, far, v)
+                                : v % 4 == 2
+                                    ? vertex(far, -700.0f, v)
+                                    : vertex(1.0f + unit() * 2.0f, 1.0f + unit() * 2.0f, v));
+            }
+        } else if (s % 4 == 3) {
+            // Needles from far outside, each crossing one edge by a few pixels.
+            const int edge = (s / 4) % 5;
+            const float along = 20.0f + unit() * 400.0f;
+            for (int v = 0; v < triangles + 2; ++v) {
+                const float far = v % 2 == 0 ? -650.0f : 1.0f + unit() * 5.0f;
+                const float across = along + 0.7f * float(v) + unit() * 0.5f;
+                const float inward[4][2] = {
+                    {far, across}, {640.0f - far, across}, {across, far}, {across, 480.0f - far}};
+                strip.push_back(vertex(inward[edge][0], inward[edge][1], v));
+            }
+        } else {
+            float x = 20.0f + unit() * 600.0f, y = 20.0f + unit() * 440.0f;
+            const float stepX = (unit() - 0.5f) * 8.0f, stepY = (unit() - 0.5f) * 8.0f;
+            // Some on whole pixels, with edges through pixel centres.
+            const bool whole = s % 4 == 2;
+            for (int v = 0; v < triangles + 2; ++v) {
+                const float side = (v % 2 == 0 ? 1.0f : -1.0f) * (0.5f + unit() * 3.0f);
+                const float px = x - stepY * side * 0.3f, py = y + stepX * side * 0.3f;
+                strip.push_back(whole ? vertex(std::round(px), std::round(py), v)
+                                      : vertex(px, py, v));
+                x += stepX * 0.5f + (unit() - 0.5f);
+                y += stepY * 0.5f + (unit() - 0.5f);
+            }
+        }
+        strips.push_back(strip);
+    }
+    auto draw = [&](bool reference, DWORD cull) {
+        soft()->useReferencePixelPath(reference);
+        device->SetRenderState(D3DRS_CULLMODE, cull);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, BLACK, 1.0f, 0);
+        for (const std::vector<ColorVertex>& strip : strips) {
+            drawTransformed(strip.data(), static_cast<UINT>(strip.size() - 2), D3DPT_TRIANGLESTRIP);
+        }
+        return frame();
+    };
+    for (const DWORD cull : {D3DCULL_NONE, D3DCULL_CW, D3DCULL_CCW}) {
+        const std::vector<std::uint32_t> fast = draw(false, cull);
+        EXPECT_GT(
+            std::count_if(fast.begin(), fast.end(), [](std::uint32_t p) { return p != BLACK; }),
+            200);
+        EXPECT_TRUE(draw(true, cull) == fast) << "cull mode " << cull;
+    }
+}
+
 TEST_F(Raster, SmallTrianglesWithAndWithoutZeroCoordinatesShadeLikeTheReferencePath) {
     // Small textured triangles, some with both coordinates 0 at every corner, others not: the
     // two mixed, then a long run of the first, and so on, so that the pixels shaded together

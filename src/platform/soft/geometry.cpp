@@ -737,6 +737,228 @@ WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput
 }
 #endif
 
+#if TESSIVANE_WIDE
+namespace {
+
+// Eight lanes of a strip's vertices from vertex `first` on.
+WIDE inline __m256i loadLanes(const void* p, UINT first) {
+    return _mm256_loadu_si256(
+        reinterpret_cast<const __m256i*>(static_cast<const std::int32_t*>(p) + first));
+}
+
+// Lanes 0..3 (half 0) or 4..7 (half 1) as doubles.
+WIDE inline __m256d halfToDouble(__m256i v, int half) {
+    return _mm256_cvtepi32_pd(half == 0 ? _mm256_castsi256_si128(v)
+                                        : _mm256_extracti128_si256(v, 1));
+}
+
+// The lanes of a byte mask, one bit per lane, as a vector mask.
+WIDE inline __m256i laneMask(unsigned bits) {
+    const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lanes),
+                              lanes);
+}
+
+// One bit per lane where the lane's 32 bits are all set.
+WIDE inline unsigned laneBits(__m256i mask) {
+    return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(mask)));
+}
+
+// One edge of eight triangles, as coverageNear has it, stepped from centre to centre: across
+// a row, and from the last centre of a row to the first of the next.
+struct WideEdge {
+    __m256i value, perColumn, perWrap;
+};
+
+WIDE inline WideEdge wideEdge(__m256i xa, __m256i ya, __m256i xb, __m256i yb, __m256i columns) {
+    const __m256i dx = _mm256_sub_epi32(xb, xa);
+    const __m256i dy = _mm256_sub_epi32(yb, ya);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i topLeft = _mm256_or_si256(
+        _mm256_cmpgt_epi32(zero, dy),
+        _mm256_and_si256(_mm256_cmpeq_epi32(dy, zero), _mm256_cmpgt_epi32(dx, zero)));
+    const __m256i bias = _mm256_add_epi32(topLeft, _mm256_set1_epi32(1));
+    WideEdge e;
+    // E at the first centre: dx·(0 − ya) − dy·(0 − xa) − bias.
+    e.value = _mm256_sub_epi32(
+        _mm256_sub_epi32(_mm256_mullo_epi32(dy, xa), _mm256_mullo_epi32(dx, ya)), bias);
+    // SUBPIXEL·(dx·row − dy·column) from centre to centre.
+    e.perColumn = _mm256_sub_epi32(zero, _mm256_slli_epi32(dy, SUBPIXEL_BITS));
+    e.perWrap = _mm256_slli_epi32(
+        _mm256_add_epi32(dx,
+                         _mm256_mullo_epi32(dy, _mm256_sub_epi32(columns, _mm256_set1_epi32(1)))),
+        SUBPIXEL_BITS);
+    return e;
+}
+
+} // namespace
+
+// Triangle j of the strip is (j, j + 1, j + 2), its last two swapped where j is odd; eight of
+// them go through the steps of emitTriangle lane by lane, with the same integers: the signed
+// area (exact in doubles, as the snapped positions stay within ±2^22), culling, the winding,
+// the bounds and the pixel centres within them, and, where there are few, which are covered,
+// as coverageNear finds them. Lanes whose corners lie too far for that take coverageWide.
+// The triangles kept are then stored and binned one by one, in order.
+WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
+    const __m256i oddLanes = _mm256_setr_epi32(0, -1, 0, -1, 0, -1, 0, -1);
+    const __m256i clipX0 = _mm256_set1_epi32(t.clipX0), clipY0 = _mm256_set1_epi32(t.clipY0);
+    const __m256i clipX1 = _mm256_set1_epi32(t.clipX1 - 1);
+    const __m256i clipY1 = _mm256_set1_epi32(t.clipY1 - 1);
+    const __m256i roundUp = _mm256_set1_epi32(SUBPIXEL_ONE - 1);
+    const __m256i one = _mm256_set1_epi32(1);
+    for (UINT k = 0; k < count; k += 8) { // k even: the odd lanes are the odd triangles
+        const __m256i xa = loadLanes(snappedX_.data(), k), xb = loadLanes(snappedX_.data(), k + 1),
+                      xc = loadLanes(snappedX_.data(), k + 2);
+        const __m256i ya = loadLanes(snappedY_.data(), k), yb = loadLanes(snappedY_.data(), k + 1),
+                      yc = loadLanes(snappedY_.data(), k + 2);
+        const __m256i oa = loadLanes(projected_.data(), k),
+                      ob = loadLanes(projected_.data(), k + 1),
+                      oc = loadLanes(projected_.data(), k + 2);
+        __m256i x1 = _mm256_blendv_epi8(xb, xc, oddLanes),
+                x2 = _mm256_blendv_epi8(xc, xb, oddLanes);
+        __m256i y1 = _mm256_blendv_epi8(yb, yc, oddLanes),
+                y2 = _mm256_blendv_epi8(yc, yb, oddLanes);
+        __m256i o1 = _mm256_blendv_epi8(ob, oc, oddLanes),
+                o2 = _mm256_blendv_epi8(oc, ob, oddLanes);
+        const __m256i x0 = xa, y0 = ya;
+
+        // Twice the signed area, four lanes at a time.
+        const __m256i ex1 = _mm256_sub_epi32(x1, x0), ey1 = _mm256_sub_epi32(y1, y0);
+        const __m256i ex2 = _mm256_sub_epi32(x2, x0), ey2 = _mm256_sub_epi32(y2, y0);
+        unsigned positive = 0, negative = 0;
+        for (int half = 0; half < 2; ++half) {
+            const __m256d area =
+                _mm256_sub_pd(_mm256_mul_pd(halfToDouble(ex1, half), halfToDouble(ey2, half)),
+                              _mm256_mul_pd(halfToDouble(ex2, half), halfToDouble(ey1, half)));
+            const __m256d zero = _mm256_setzero_pd();
+            positive |=
+                static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(area, zero, _CMP_GT_OQ)))
+                << (4 * half);
+            negative |=
+                static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(area, zero, _CMP_LT_OQ)))
+                << (4 * half);
+        }
+        // Past the last triangle, the lanes read what lies beyond the draw's vertices.
+        unsigned keep = (positive | negative) & (count - k >= 8 ? 0xFFu : (1u << (count - k)) - 1u);
+        if (t.cull == D3DCULL_CW) {
+            keep &= ~positive;
+        } else if (t.cull == D3DCULL_CCW) {
+            keep &= ~negative;
+        }
+        if (keep == 0) {
+            continue;
+        }
+        // Keep vertex 0 as the reference of the planes; only the winding changes.
+        const __m256i swap = laneMask(negative);
+        const __m256i sx = x1, sy = y1, so = o1;
+        x1 = _mm256_blendv_epi8(x1, x2, swap), x2 = _mm256_blendv_epi8(x2, sx, swap);
+        y1 = _mm256_blendv_epi8(y1, y2, swap), y2 = _mm256_blendv_epi8(y2, sy, swap);
+        o1 = _mm256_blendv_epi8(o1, o2, swap), o2 = _mm256_blendv_epi8(o2, so, swap);
+
+        const __m256i minX = _mm256_min_epi32(x0, _mm256_min_epi32(x1, x2));
+        const __m256i maxX = _mm256_max_epi32(x0, _mm256_max_epi32(x1, x2));
+        const __m256i minY = _mm256_min_epi32(y0, _mm256_min_epi32(y1, y2));
+        const __m256i maxY = _mm256_max_epi32(y0, _mm256_max_epi32(y1, y2));
+        const __m256i colMin = _mm256_max_epi32(
+            _mm256_srai_epi32(_mm256_add_epi32(minX, roundUp), SUBPIXEL_BITS), clipX0);
+        const __m256i colMax = _mm256_min_epi32(_mm256_srai_epi32(maxX, SUBPIXEL_BITS), clipX1);
+        const __m256i rowMin = _mm256_max_epi32(
+            _mm256_srai_epi32(_mm256_add_epi32(minY, roundUp), SUBPIXEL_BITS), clipY0);
+        const __m256i rowMax = _mm256_min_epi32(_mm256_srai_epi32(maxY, SUBPIXEL_BITS), clipY1);
+        keep &= ~laneBits(_mm256_or_si256(_mm256_cmpgt_epi32(colMin, colMax),
+                                          _mm256_cmpgt_epi32(rowMin, rowMax)));
+        if (keep == 0) {
+            continue;
+        }
+        const __m256i columns = _mm256_add_epi32(_mm256_sub_epi32(colMax, colMin), one);
+        const __m256i centres =
+            _mm256_mullo_epi32(columns, _mm256_add_epi32(_mm256_sub_epi32(rowMax, rowMin), one));
+        const unsigned few =
+            keep & laneBits(_mm256_cmpgt_epi32(_mm256_set1_epi32(FEW_CENTRES + 1), centres));
+
+        // The corners from the first centre, where they are near enough for 32 bits.
+        const __m256i originX = _mm256_slli_epi32(colMin, SUBPIXEL_BITS);
+        const __m256i originY = _mm256_slli_epi32(rowMin, SUBPIXEL_BITS);
+        const __m256i cx0 = _mm256_sub_epi32(x0, originX), cy0 = _mm256_sub_epi32(y0, originY);
+        const __m256i cx1 = _mm256_sub_epi32(x1, originX), cy1 = _mm256_sub_epi32(y1, originY);
+        const __m256i cx2 = _mm256_sub_epi32(x2, originX), cy2 = _mm256_sub_epi32(y2, originY);
+        const __m256i reach = _mm256_max_epi32(
+            _mm256_max_epi32(_mm256_max_epi32(_mm256_abs_epi32(cx0), _mm256_abs_epi32(cy0)),
+                             _mm256_max_epi32(_mm256_abs_epi32(cx1), _mm256_abs_epi32(cy1))),
+            _mm256_max_epi32(_mm256_abs_epi32(cx2), _mm256_abs_epi32(cy2)));
+        const unsigned near =
+            few & ~laneBits(_mm256_cmpgt_epi32(reach, _mm256_set1_epi32((1 << 14) - 1)));
+        alignas(32) std::int32_t cover[8] = {};
+        if (near != 0) {
+            WideEdge e[3] = {wideEdge(cx0, cy0, cx1, cy1, columns),
+                             wideEdge(cx1, cy1, cx2, cy2, columns),
+                             wideEdge(cx2, cy2, cx0, cy0, columns)};
+            const __m256i last = _mm256_sub_epi32(columns, one);
+            __m256i column = _mm256_setzero_si256();
+            __m256i covered = _mm256_setzero_si256();
+            const __m256i active = _mm256_and_si256(laneMask(near), centres);
+            alignas(32) std::int32_t counts[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(counts), active);
+            const int steps = *std::max_element(counts, counts + 8);
+            for (int i = 0; i < steps; ++i) {
+                const __m256i outside = _mm256_srai_epi32(
+                    _mm256_or_si256(_mm256_or_si256(e[0].value, e[1].value), e[2].value), 31);
+                const __m256i bit = _mm256_andnot_si256(
+                    outside, _mm256_and_si256(_mm256_cmpgt_epi32(active, _mm256_set1_epi32(i)),
+                                              _mm256_set1_epi32(1 << i)));
+                covered = _mm256_or_si256(covered, bit);
+                const __m256i wrap = _mm256_cmpeq_epi32(column, last);
+                for (WideEdge& edge : e) {
+                    edge.value = _mm256_add_epi32(
+                        edge.value, _mm256_blendv_epi8(edge.perColumn, edge.perWrap, wrap));
+                }
+                column = _mm256_andnot_si256(wrap, _mm256_add_epi32(column, one));
+            }
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cover), covered);
+        }
+
+        alignas(32) std::int32_t lane[15][8];
+        const __m256i values[15] = {x0, x1,     x2,     y0,     y1,     y2,      oa,     o1,
+                                    o2, colMin, colMax, rowMin, rowMax, columns, centres};
+        for (int v = 0; v < 15; ++v) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lane[v]), values[v]);
+        }
+        for (; keep != 0; keep &= keep - 1) {
+            const int j = std::countr_zero(keep);
+            const int columnCount = lane[13][j];
+            int firstRow = lane[11][j], lastRow = lane[12][j];
+            std::uint16_t covers = 0;
+            if ((few >> j) & 1) {
+                const std::int32_t cx[3] = {lane[0][j], lane[1][j], lane[2][j]};
+                const std::int32_t cy[3] = {lane[3][j], lane[4][j], lane[5][j]};
+                covers = (near >> j) & 1 ? static_cast<std::uint16_t>(cover[j])
+                                         : coverageWide(cx, cy, lane[9][j], columnCount,
+                                                        lane[11][j], lane[14][j]);
+                if (covers == 0) {
+                    continue;
+                }
+                const std::int16_t* rows = &CENTRE_PAIRS.pair[columnCount][0];
+                firstRow += rows[2 * std::countr_zero(covers)];
+                lastRow = lane[11][j] + rows[2 * (15 - std::countl_zero(covers))];
+            }
+            BatchTriangle& tri = *triangles.append(1);
+            for (int i = 0; i < 3; ++i) {
+                tri.x[i] = lane[i][j];
+                tri.y[i] = lane[3 + i][j];
+                tri.vertex[i] = static_cast<std::uint32_t>(lane[6 + i][j]);
+            }
+            tri.draw = currentDraw_;
+            tri.colMin = static_cast<std::int16_t>(lane[9][j]);
+            tri.colMax = static_cast<std::int16_t>(lane[10][j]);
+            tri.rowMin = static_cast<std::int16_t>(lane[11][j]);
+            tri.rowMax = static_cast<std::int16_t>(lane[12][j]);
+            tri.cover = covers;
+            bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
+        }
+    }
+}
+#endif
+
 void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMITIVETYPE type,
                           const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount) {
     currentDraw_ = draw;
@@ -748,14 +970,16 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
         }
         return;
     }
-    projected_.assign(vertexCount, UINT32_MAX);
+    // Room for emitStripWide's last lanes to read past the last vertex.
+    constexpr UINT LANE_SLACK = 8;
+    projected_.assign(vertexCount + LANE_SLACK, UINT32_MAX);
     bool everyVertexInside = false;
     if (!t.preTransformed) {
         // Every vertex inside all planes is drawn by the triangles that use it as it is, so
         // it is projected and snapped once here rather than by each of them.
         codes_.resize(vertexCount);
-        snappedX_.resize(vertexCount);
-        snappedY_.resize(vertexCount);
+        snappedX_.resize(vertexCount + LANE_SLACK);
+        snappedY_.resize(vertexCount + LANE_SLACK);
         UINT i = 0;
 #if TESSIVANE_WIDE
         // The reference path keeps the one-by-one loop, so the two are compared.
@@ -775,6 +999,14 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
         everyVertexInside =
             std::all_of(codes_.begin(), codes_.end(), [](std::uint8_t c) { return c == 0; });
     }
+#if TESSIVANE_WIDE
+    // The reference path keeps the one-by-one loop, so the two are compared.
+    if (everyVertexInside && type == D3DPT_TRIANGLESTRIP && draws[draw].program.wide &&
+        !draws[draw].reference) {
+        emitStripWide(t, primitiveCount);
+        return;
+    }
+#endif
     for (UINT k = 0; k < primitiveCount; ++k) {
         UINT index[3];
         switch (type) {

@@ -197,6 +197,9 @@ private:
                       const std::int32_t x[3], const std::int32_t y[3]);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
+    // emitPrepared for the count triangles of a strip, eight at a time. The last lanes may
+    // read up to eight vertices past the draw's last.
+    void emitStripWide(const GeometryTarget& target, UINT count);
     // The same for vertices not snapped yet.
     void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);
     void bin(std::uint32_t entry, int rowMin, int rowMax);
