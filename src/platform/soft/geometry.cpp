@@ -404,9 +404,12 @@ WIDE std::uint16_t coverageWide(const std::int32_t x[3], const std::int32_t y[3]
 
 } // namespace
 
-void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
-    const int last = std::min(rowMax / STRIP_ROWS, stripCount() - 1);
-    for (int s = rowMin / STRIP_ROWS; s <= last; ++s) {
+// Rows are never negative: whatever is binned lies inside the target.
+inline void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
+    const unsigned first = static_cast<unsigned>(rowMin) / STRIP_ROWS;
+    const unsigned last = std::min(static_cast<unsigned>(rowMax) / STRIP_ROWS,
+                                   static_cast<unsigned>(stripCount() - 1));
+    for (unsigned s = first; s <= last; ++s) {
         bins_[s].push_back(entry);
     }
 }
