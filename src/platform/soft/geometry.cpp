@@ -282,6 +282,25 @@ std::uint16_t coverage(const std::int32_t x[3], const std::int32_t y[3], int col
     return cover;
 }
 
+// The row and column, as pairs of 16-bit integers, of each of the first sixteen centres of
+// bounds `columns` wide.
+struct CentrePairs {
+    alignas(32) std::int16_t pair[FEW_CENTRES + 1][2 * FEW_CENTRES];
+};
+
+constexpr CentrePairs centrePairs() {
+    CentrePairs pairs{};
+    for (int columns = 1; columns <= FEW_CENTRES; ++columns) {
+        for (int i = 0; i < FEW_CENTRES; ++i) {
+            pairs.pair[columns][2 * i] = static_cast<std::int16_t>(i / columns);
+            pairs.pair[columns][2 * i + 1] = static_cast<std::int16_t>(i % columns);
+        }
+    }
+    return pairs;
+}
+
+constexpr CentrePairs CENTRE_PAIRS = centrePairs();
+
 #if TESSIVANE_WIDE
 // The column and row, within bounds `columns` wide, of each of the first sixteen centres.
 struct CentrePlaces {
@@ -301,25 +320,6 @@ constexpr CentrePlaces centrePlaces() {
 }
 
 constexpr CentrePlaces CENTRE_PLACES = centrePlaces();
-
-// The row and column, as pairs of 16-bit integers, of each of the first sixteen centres of
-// bounds `columns` wide.
-struct CentrePairs {
-    alignas(32) std::int16_t pair[FEW_CENTRES + 1][2 * FEW_CENTRES];
-};
-
-constexpr CentrePairs centrePairs() {
-    CentrePairs pairs{};
-    for (int columns = 1; columns <= FEW_CENTRES; ++columns) {
-        for (int i = 0; i < FEW_CENTRES; ++i) {
-            pairs.pair[columns][2 * i] = static_cast<std::int16_t>(i / columns);
-            pairs.pair[columns][2 * i + 1] = static_cast<std::int16_t>(i % columns);
-        }
-    }
-    return pairs;
-}
-
-constexpr CentrePairs CENTRE_PAIRS = centrePairs();
 
 // coverage of a triangle whose corners lie within 2^14 (64 pixels) of the first centre, in
 // 32-bit integers: the three edges at once, and eight centres at a time. With the corners
@@ -449,6 +449,31 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
 
 // Inlined into its callers, so that the corners stay in registers: read back from memory
 // just written, they would wait for the stores.
+inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
+                                 const std::uint32_t vertex[3], int colMin, int colMax, int rowMin,
+                                 int rowMax, std::uint16_t cover) {
+    BatchTriangle& tri = *triangles.append(1);
+    for (int i = 0; i < 3; ++i) {
+        tri.x[i] = x[i];
+        tri.y[i] = y[i];
+        tri.vertex[i] = vertex[i];
+    }
+    tri.draw = currentDraw_;
+    tri.colMin = static_cast<std::int16_t>(colMin);
+    tri.colMax = static_cast<std::int16_t>(colMax);
+    tri.rowMin = static_cast<std::int16_t>(rowMin);
+    tri.rowMax = static_cast<std::int16_t>(rowMax);
+    tri.cover = cover;
+    int firstRow = rowMin, lastRow = rowMax;
+    if (cover != 0) {
+        // Only the strips of the rows with covered centres.
+        const std::int16_t* rows = &CENTRE_PAIRS.pair[colMax - colMin + 1][0];
+        firstRow = rowMin + rows[2 * std::countr_zero(cover)];
+        lastRow = rowMin + rows[2 * (15 - std::countl_zero(cover))];
+    }
+    bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
+}
+
 [[gnu::always_inline]] inline void Batch::emitTriangle(const GeometryTarget& t,
                                                        const std::uint32_t vertex[3],
                                                        const std::int32_t x[3],
@@ -485,7 +510,6 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
         return;
     }
     std::uint16_t cover = 0;
-    int firstRow = rowMin, lastRow = rowMax;
     // Thin triangles often hold a pixel centre or two within their bounds and cover none of
     // them: tested here, such a triangle costs no strip any work, and one that covers some
     // carries which, so that no strip looks for them again. The reference path keeps
@@ -507,22 +531,8 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
         if (cover == 0) {
             return;
         }
-        firstRow = rowMin + std::countr_zero(cover) / columns;
-        lastRow = rowMin + (15 - std::countl_zero(cover)) / columns;
     }
-    BatchTriangle& tri = *triangles.append(1);
-    for (int i = 0; i < 3; ++i) {
-        tri.x[i] = cx[i];
-        tri.y[i] = cy[i];
-        tri.vertex[i] = v[i];
-    }
-    tri.draw = currentDraw_;
-    tri.colMin = static_cast<std::int16_t>(colMin);
-    tri.colMax = static_cast<std::int16_t>(colMax);
-    tri.rowMin = static_cast<std::int16_t>(rowMin);
-    tri.rowMax = static_cast<std::int16_t>(rowMax);
-    tri.cover = cover;
-    bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
+    storeTriangle(cx, cy, v, colMin, colMax, rowMin, rowMax, cover);
 }
 
 // A draw's vertices inside every plane were projected and snapped up front.
@@ -920,43 +930,34 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
             _mm256_store_si256(reinterpret_cast<__m256i*>(cover), covered);
         }
 
-        alignas(32) std::int32_t lane[15][8];
-        const __m256i values[15] = {x0, x1,     x2,     y0,     y1,     y2,      oa,     o1,
-                                    o2, colMin, colMax, rowMin, rowMax, columns, centres};
-        for (int v = 0; v < 15; ++v) {
+        // Lane by lane from here: each value's eight lanes in memory.
+        enum { X0, X1, X2, Y0, Y1, Y2, O0, O1, O2, COL_MIN, COL_MAX, ROW_MIN, ROW_MAX, VALUES };
+        alignas(32) std::int32_t lane[VALUES][8];
+        const __m256i values[VALUES] = {x0, x1, x2,     y0,     y1,     y2,    oa,
+                                        o1, o2, colMin, colMax, rowMin, rowMax};
+        for (int v = 0; v < VALUES; ++v) {
             _mm256_store_si256(reinterpret_cast<__m256i*>(lane[v]), values[v]);
         }
         for (; keep != 0; keep &= keep - 1) {
             const int j = std::countr_zero(keep);
-            const int columnCount = lane[13][j];
-            int firstRow = lane[11][j], lastRow = lane[12][j];
+            const std::int32_t x[3] = {lane[X0][j], lane[X1][j], lane[X2][j]};
+            const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
+            const std::uint32_t vertex[3] = {static_cast<std::uint32_t>(lane[O0][j]),
+                                             static_cast<std::uint32_t>(lane[O1][j]),
+                                             static_cast<std::uint32_t>(lane[O2][j])};
+            const int left = lane[COL_MIN][j], right = lane[COL_MAX][j];
+            const int top = lane[ROW_MIN][j], bottom = lane[ROW_MAX][j];
             std::uint16_t covers = 0;
             if ((few >> j) & 1) {
-                const std::int32_t cx[3] = {lane[0][j], lane[1][j], lane[2][j]};
-                const std::int32_t cy[3] = {lane[3][j], lane[4][j], lane[5][j]};
+                const int columnCount = right - left + 1;
                 covers = (near >> j) & 1 ? static_cast<std::uint16_t>(cover[j])
-                                         : coverageWide(cx, cy, lane[9][j], columnCount,
-                                                        lane[11][j], lane[14][j]);
+                                         : coverageWide(x, y, left, columnCount, top,
+                                                        columnCount * (bottom - top + 1));
                 if (covers == 0) {
                     continue;
                 }
-                const std::int16_t* rows = &CENTRE_PAIRS.pair[columnCount][0];
-                firstRow += rows[2 * std::countr_zero(covers)];
-                lastRow = lane[11][j] + rows[2 * (15 - std::countl_zero(covers))];
             }
-            BatchTriangle& tri = *triangles.append(1);
-            for (int i = 0; i < 3; ++i) {
-                tri.x[i] = lane[i][j];
-                tri.y[i] = lane[3 + i][j];
-                tri.vertex[i] = static_cast<std::uint32_t>(lane[6 + i][j]);
-            }
-            tri.draw = currentDraw_;
-            tri.colMin = static_cast<std::int16_t>(lane[9][j]);
-            tri.colMax = static_cast<std::int16_t>(lane[10][j]);
-            tri.rowMin = static_cast<std::int16_t>(lane[11][j]);
-            tri.rowMax = static_cast<std::int16_t>(lane[12][j]);
-            tri.cover = covers;
-            bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
+            storeTriangle(x, y, vertex, left, right, top, bottom, covers);
         }
     }
 }

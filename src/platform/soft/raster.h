@@ -195,6 +195,11 @@ private:
     // positions x, y.
     void emitTriangle(const GeometryTarget& target, const std::uint32_t vertex[3],
                       const std::int32_t x[3], const std::int32_t y[3]);
+    // Stores a triangle that is drawn, with the pixels it may cover and (where worked out)
+    // those it does, and bins it into the strips of its rows.
+    void storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
+                       const std::uint32_t vertex[3], int colMin, int colMax, int rowMin,
+                       int rowMax, std::uint16_t cover);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
     // emitPrepared for the count triangles of a strip, eight at a time. The last lanes may
