@@ -313,6 +313,52 @@ TEST(VertexPrograms, CompiledBatchesMatchTheOneAtATimeReading) {
     EXPECT_EQ(out[2].texcoord[0][0], -1.0f);
 }
 
+TEST(VertexPrograms, ResultsIntoTheirOwnSourcesMixedSignsAndPartlyReadInputsMatch) {
+    // One-component results written straight into a register the instruction also reads;
+    // several-component ones; sources of either sign in one instruction; an input read only
+    // through .w (a default) and .y, and a declared one never read. Forty vertices: a full
+    // batch and a short one.
+    const auto masked = [](Operand r, Word mask) {
+        r.mask = mask;
+        return r;
+    };
+    const auto stream = words(
+        assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(r0, v0.swizzled(X, Y, Z, Z)),
+                 dp4(r0.w, r0, c3), dp3(r0.x, r0, -r0), rsq(r0.y, r0.y), add(r1, v0, -r0),
+                 dp4(masked(r2, 0x5), -r1, r0), dp3(masked(r2, 0xA), r1, c2),
+                 mul(r3, v1.swizzled(W, Y, W, Y), -r2), mad(masked(r3, 0x6), -r3, r1, r0),
+                 mov(oPos, r3), mov(oT0, r2), mov(oT1, r0), mov(oT2, r1), dp4(oT3.x, v0, c3)));
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    constants[2][0] = 0.75f;
+    constants[2][1] = -2.0f;
+    constants[2][2] = 3.0f;
+    constants[3][0] = -1.5f;
+    constants[3][3] = 0.5f;
+    std::vector<QuadVertex> vertices;
+    for (int i = 0; i < 40; ++i) {
+        const float a = 0.25f * static_cast<float>(i) - 3.0f;
+        vertices.push_back({a, 1.0f - a, a * a, 0.5f * a, -a});
+    }
+    const auto out = runBothWays(stream, vertices, constants);
+    // Vertex 0: r0 = (-3, 4, 9, 9) before the dp4, whose r0.w = -3 · -1.5 + 9 · 0.5.
+    EXPECT_EQ(out[0].texcoord[1][0], -(9.0f + 16.0f + 81.0f)); // dp3 of r0 with -r0
+    EXPECT_EQ(out[0].texcoord[1][1], 0.5f);                    // rsq of 4
+
+    // The texture coordinates declared and never read.
+    const auto positionOnly = words(
+        assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0.swizzled(W, X, Y, Y))));
+    const auto moved = runBothWays(positionOnly, vertices, constants);
+    EXPECT_EQ(moved[5].position[0], 1.0f);
+    EXPECT_EQ(moved[5].position[1], vertices[5].x);
+
+    // Components read only by a dot product, or through a swizzle outside the mask.
+    const auto defaults = words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1),
+                                         mov(oPos.xy, v0), dp4(oT0.x, v1, c3), mov(oT1.x, v0.w)));
+    const auto read = runBothWays(defaults, vertices, constants);
+    EXPECT_EQ(read[0].texcoord[0][0], -1.5f * vertices[0].u + 0.5f); // v1.w = 1
+    EXPECT_EQ(read[0].texcoord[1][0], 1.0f);                         // v0.w
+}
+
 TEST(VertexPrograms, ReciprocalsKeepTheirResultsForOneZeroAndNegatives) {
     // rsq takes the magnitude; both give exactly 1 for 1 and +infinity for either zero. Twenty
     // vertices, so that a batch runs its vector loop as well as the remainder.

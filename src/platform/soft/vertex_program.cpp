@@ -1,9 +1,11 @@
 #include "platform/soft/vertex_program.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 // The operations run eight vertices per instruction where the processor has 256-bit vectors;
 // lane by lane the floats are the same as four or one at a time (nothing is fused).
@@ -86,19 +88,27 @@ void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride
                  VertexRegisters& r) {
     for (int i = 0; i < fetch.inputCount; ++i) {
         const VertexFetch::Input& input = fetch.inputs[i];
+        if (input.components == 0) {
+            continue; // declared, never read
+        }
         float(*rows)[VERTEX_BATCH] = r.reg[input.reg];
         if (input.present &&
             (input.type == D3DDECLTYPE_FLOAT3 || input.type == D3DDECLTYPE_FLOAT2)) {
-            // The commonest elements, read without going through the general conversion.
+            // The commonest elements, read without going through the general conversion: the
+            // components the program reads.
             const int size = input.type == D3DDECLTYPE_FLOAT3 ? 3 : 2;
             const std::uint8_t* p = data + input.offset;
-            for (int ch = 0; ch < size; ++ch) {
+            for (int ch = 0; ch < 4; ++ch) {
+                if (!(input.components & (1 << ch))) {
+                    continue;
+                }
+                if (ch >= size) {
+                    std::fill(rows[ch], rows[ch] + count, ch == 3 ? 1.0f : 0.0f);
+                    continue;
+                }
                 for (int k = 0; k < count; ++k) {
                     rows[ch][k] = readFloat(p + static_cast<std::size_t>(k) * stride + 4 * ch);
                 }
-            }
-            for (int ch = size; ch < 4; ++ch) {
-                std::fill(rows[ch], rows[ch] + count, ch == 3 ? 1.0f : 0.0f);
             }
             continue;
         }
@@ -180,7 +190,8 @@ bool isComponentwise(Opcode op) {
 // ---- Compiled operations
 
 // A source's value for result component ch: a row of the batch, or one constant for all.
-template <bool CONSTANT>
+// Rows keep their signs where SIGNED (some source is negated); constants carry theirs.
+template <bool CONSTANT, bool SIGNED>
 struct Source {
     const float* row = nullptr;
     float value = 0.0f;
@@ -197,29 +208,53 @@ struct Source {
     float operator[](int k) const {
         if constexpr (CONSTANT) {
             return value;
-        } else {
+        } else if constexpr (SIGNED) {
             return row[k] * sign;
+        } else {
+            return row[k]; // the product by +1 changes nothing
         }
     }
 };
 
-template <Opcode OP, bool C0, bool C1, bool C2>
+// Whether a source the operation reads from the batch (not a constant) is negated.
+bool negatesRows(const VertexOp& op) {
+    for (int i = 0; i < op.sourceCount; ++i) {
+        if (!op.src[i].constant && op.src[i].sign < 0.0f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Runs body(n) with the batch's vertex count, a constant for a full batch (the commonest,
+// by far) so that its loops need no remainder.
+template <typename Body>
+inline void forBatch(const VertexRun& run, Body&& body) {
+    if (run.count == VERTEX_BATCH) {
+        body(std::integral_constant<int, VERTEX_BATCH>{});
+    } else {
+        body(run.count);
+    }
+}
+
+template <Opcode OP, bool C0, bool C1, bool C2, bool SIGNED>
 TESSIVANE_VERTEX_CLONES void componentwiseOp(const VertexOp& op, const VertexRun& run) {
     float scratch[4][VERTEX_BATCH];
     float(*dst)[VERTEX_BATCH] = run.registers->reg[op.dst];
-    const int n = run.count;
-    for (int ch = 0; ch < 4; ++ch) {
-        if (!(op.mask & (1 << ch))) {
-            continue;
+    forBatch(run, [&](auto n) {
+        for (int ch = 0; ch < 4; ++ch) {
+            if (!(op.mask & (1 << ch))) {
+                continue;
+            }
+            const Source<C0, SIGNED> a(op.src[0], ch, run);
+            const Source<C1, SIGNED> b(op.src[1], ch, run);
+            const Source<C2, SIGNED> c(op.src[2], ch, run);
+            float* out = op.viaScratch ? scratch[ch] : dst[ch];
+            for (int k = 0; k < n; ++k) {
+                out[k] = componentwise<OP>(a[k], b[k], c[k]);
+            }
         }
-        const Source<C0> a(op.src[0], ch, run);
-        const Source<C1> b(op.src[1], ch, run);
-        const Source<C2> c(op.src[2], ch, run);
-        float* out = op.viaScratch ? scratch[ch] : dst[ch];
-        for (int k = 0; k < n; ++k) {
-            out[k] = componentwise<OP>(a[k], b[k], c[k]);
-        }
-    }
+    });
     if (op.viaScratch) {
         for (int ch = 0; ch < 4; ++ch) {
             if (op.mask & (1 << ch)) {
@@ -232,81 +267,123 @@ TESSIVANE_VERTEX_CLONES void componentwiseOp(const VertexOp& op, const VertexRun
 }
 
 // Instructions whose one result is written to every component of the mask.
-template <Opcode OP, bool C0, bool C1>
+template <Opcode OP, bool C0, bool C1, bool SIGNED>
 TESSIVANE_VERTEX_CLONES void replicatedOp(const VertexOp& op, const VertexRun& run) {
-    float result[VERTEX_BATCH];
-    const int n = run.count;
-    if constexpr (OP == Opcode::Rcp || OP == Opcode::Rsq) {
-        const Source<C0> a(op.src[0], 0, run);
-        for (int k = 0; k < n; ++k) {
-            result[k] = OP == Opcode::Rcp ? reciprocal(a[k]) : reciprocalSquareRoot(a[k]);
-        }
-    } else {
-        const Source<C0> a0(op.src[0], 0, run), a1(op.src[0], 1, run), a2(op.src[0], 2, run);
-        const Source<C1> b0(op.src[1], 0, run), b1(op.src[1], 1, run), b2(op.src[1], 2, run);
-        for (int k = 0; k < n; ++k) {
-            result[k] = a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k];
-        }
-        if constexpr (OP == Opcode::Dp4) {
-            const Source<C0> a3(op.src[0], 3, run);
-            const Source<C1> b3(op.src[1], 3, run);
+    float(*dst)[VERTEX_BATCH] = run.registers->reg[op.dst];
+    // One component written (the commonest mask) takes the result straight; otherwise it is
+    // copied to each. The sources are read before the destination is written either way.
+    float copy[VERTEX_BATCH];
+    const bool single = std::has_single_bit(op.mask);
+    float* result = single ? dst[std::countr_zero(op.mask)] : copy;
+    forBatch(run, [&](auto n) {
+        if constexpr (OP == Opcode::Rcp || OP == Opcode::Rsq) {
+            const Source<C0, SIGNED> a(op.src[0], 0, run);
             for (int k = 0; k < n; ++k) {
-                result[k] = result[k] + a3[k] * b3[k];
+                result[k] = OP == Opcode::Rcp ? reciprocal(a[k]) : reciprocalSquareRoot(a[k]);
+            }
+        } else {
+            const Source<C0, SIGNED> a0(op.src[0], 0, run), a1(op.src[0], 1, run),
+                a2(op.src[0], 2, run);
+            const Source<C1, SIGNED> b0(op.src[1], 0, run), b1(op.src[1], 1, run),
+                b2(op.src[1], 2, run);
+            if constexpr (OP == Opcode::Dp4) {
+                const Source<C0, SIGNED> a3(op.src[0], 3, run);
+                const Source<C1, SIGNED> b3(op.src[1], 3, run);
+                for (int k = 0; k < n; ++k) {
+                    const float three = a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k];
+                    result[k] = three + a3[k] * b3[k];
+                }
+            } else {
+                for (int k = 0; k < n; ++k) {
+                    result[k] = a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k];
+                }
+            }
+        }
+    });
+    if (!single) {
+        for (int ch = 0; ch < 4; ++ch) {
+            if (op.mask & (1 << ch)) {
+                std::memcpy(dst[ch], copy, sizeof copy); // whole rows, as above
             }
         }
     }
-    float(*dst)[VERTEX_BATCH] = run.registers->reg[op.dst];
-    for (int ch = 0; ch < 4; ++ch) {
-        if (op.mask & (1 << ch)) {
-            std::memcpy(dst[ch], result, sizeof result); // whole rows, as above
-        }
-    }
 }
 
-template <Opcode OP>
+template <Opcode OP, bool SIGNED>
 VertexOp::Run chooseComponentwise(bool c0, bool c1, bool c2) {
-    // A vertex instruction reads at most one constant register (possibly twice).
-    static constexpr VertexOp::Run TABLE[8] = {
-        componentwiseOp<OP, false, false, false>, componentwiseOp<OP, true, false, false>,
-        componentwiseOp<OP, false, true, false>,  componentwiseOp<OP, true, true, false>,
-        componentwiseOp<OP, false, false, true>,  componentwiseOp<OP, true, false, true>,
-        componentwiseOp<OP, false, true, true>,   componentwiseOp<OP, true, true, true>};
+    static constexpr VertexOp::Run TABLE[8] = {componentwiseOp<OP, false, false, false, SIGNED>,
+                                               componentwiseOp<OP, true, false, false, SIGNED>,
+                                               componentwiseOp<OP, false, true, false, SIGNED>,
+                                               componentwiseOp<OP, true, true, false, SIGNED>,
+                                               componentwiseOp<OP, false, false, true, SIGNED>,
+                                               componentwiseOp<OP, true, false, true, SIGNED>,
+                                               componentwiseOp<OP, false, true, true, SIGNED>,
+                                               componentwiseOp<OP, true, true, true, SIGNED>};
     return TABLE[(c0 ? 1 : 0) | (c1 ? 2 : 0) | (c2 ? 4 : 0)];
 }
 
-template <Opcode OP>
+template <Opcode OP, bool SIGNED>
 VertexOp::Run chooseReplicated(bool c0, bool c1) {
     static constexpr VertexOp::Run TABLE[4] = {
-        replicatedOp<OP, false, false>, replicatedOp<OP, true, false>,
-        replicatedOp<OP, false, true>, replicatedOp<OP, true, true>};
+        replicatedOp<OP, false, false, SIGNED>, replicatedOp<OP, true, false, SIGNED>,
+        replicatedOp<OP, false, true, SIGNED>, replicatedOp<OP, true, true, SIGNED>};
     return TABLE[(c0 ? 1 : 0) | (c1 ? 2 : 0)];
 }
 
+template <bool SIGNED>
 VertexOp::Run chooseRun(Opcode op, bool c0, bool c1, bool c2) {
     switch (op) {
     case Opcode::Mov:
-        return chooseComponentwise<Opcode::Mov>(c0, c1, c2);
+        return chooseComponentwise<Opcode::Mov, SIGNED>(c0, c1, c2);
     case Opcode::Add:
-        return chooseComponentwise<Opcode::Add>(c0, c1, c2);
+        return chooseComponentwise<Opcode::Add, SIGNED>(c0, c1, c2);
     case Opcode::Sub:
-        return chooseComponentwise<Opcode::Sub>(c0, c1, c2);
+        return chooseComponentwise<Opcode::Sub, SIGNED>(c0, c1, c2);
     case Opcode::Mul:
-        return chooseComponentwise<Opcode::Mul>(c0, c1, c2);
+        return chooseComponentwise<Opcode::Mul, SIGNED>(c0, c1, c2);
     case Opcode::Mad:
-        return chooseComponentwise<Opcode::Mad>(c0, c1, c2);
+        return chooseComponentwise<Opcode::Mad, SIGNED>(c0, c1, c2);
     case Opcode::Min:
-        return chooseComponentwise<Opcode::Min>(c0, c1, c2);
+        return chooseComponentwise<Opcode::Min, SIGNED>(c0, c1, c2);
     case Opcode::Max:
-        return chooseComponentwise<Opcode::Max>(c0, c1, c2);
+        return chooseComponentwise<Opcode::Max, SIGNED>(c0, c1, c2);
     case Opcode::Rcp:
-        return chooseReplicated<Opcode::Rcp>(c0, c1);
+        return chooseReplicated<Opcode::Rcp, SIGNED>(c0, c1);
     case Opcode::Rsq:
-        return chooseReplicated<Opcode::Rsq>(c0, c1);
+        return chooseReplicated<Opcode::Rsq, SIGNED>(c0, c1);
     case Opcode::Dp3:
-        return chooseReplicated<Opcode::Dp3>(c0, c1);
+        return chooseReplicated<Opcode::Dp3, SIGNED>(c0, c1);
     default:
-        return chooseReplicated<Opcode::Dp4>(c0, c1);
+        return chooseReplicated<Opcode::Dp4, SIGNED>(c0, c1);
     }
+}
+
+// The components of a source's register that an instruction reads.
+std::uint8_t componentsRead(Opcode opcode, std::uint8_t mask, const VertexOperand& o) {
+    int components = 0;
+    switch (opcode) {
+    case Opcode::Rcp:
+    case Opcode::Rsq:
+        return static_cast<std::uint8_t>(1 << o.swizzle[0]);
+    case Opcode::Dp3:
+        components = 3;
+        break;
+    case Opcode::Dp4:
+        components = 4;
+        break;
+    default: // component by component: those the mask writes
+        for (int ch = 0; ch < 4; ++ch) {
+            if (mask & (1 << ch)) {
+                components |= 1 << o.swizzle[ch];
+            }
+        }
+        return static_cast<std::uint8_t>(components);
+    }
+    std::uint8_t read = 0;
+    for (int ch = 0; ch < components; ++ch) {
+        read = static_cast<std::uint8_t>(read | 1 << o.swizzle[ch]);
+    }
+    return read;
 }
 
 std::uint8_t registerOf(RegisterFile file, std::uint8_t index) {
@@ -440,7 +517,15 @@ VertexProgram compileVertexProgram(const shader::ShaderProgram& program) {
                 }
             }
         }
-        op.run = chooseRun(in.opcode, constant[0], constant[1], constant[2]);
+        for (int i = 0; i < in.sourceCount; ++i) {
+            const VertexOperand& o = op.src[i];
+            if (!o.constant && o.reg >= VREG_INPUT && o.reg < VREG_POSITION) {
+                compiled.inputRead[o.reg - VREG_INPUT] |= componentsRead(in.opcode, op.mask, o);
+            }
+        }
+        op.run = negatesRows(op)
+                     ? chooseRun<true>(in.opcode, constant[0], constant[1], constant[2])
+                     : chooseRun<false>(in.opcode, constant[0], constant[1], constant[2]);
         if (op.dst >= VREG_POSITION) {
             compiled.outputWritten[op.dst - VREG_POSITION] |= op.mask;
         }
@@ -503,6 +588,7 @@ VertexFetch bindVertexInputs(const VertexProgram& program,
     for (const shader::InputDeclaration& input : program.inputs) {
         VertexFetch::Input& bound = fetch.inputs[fetch.inputCount++];
         bound.reg = static_cast<std::uint8_t>(VREG_INPUT + input.index);
+        bound.components = program.inputRead[input.index];
         bound.present = false;
         bound.type = D3DDECLTYPE_UNUSED;
         bound.offset = 0;

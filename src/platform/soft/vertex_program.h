@@ -71,6 +71,8 @@ struct VertexProgram {
     // Per output register (oPos .. oT7): the components the program writes. The rest read
     // (0, 0, 0, 1).
     std::uint8_t outputWritten[VREG_COUNT - VREG_POSITION] = {};
+    // Per input register: the components some instruction reads. The others need no fetch.
+    std::uint8_t inputRead[shader::VERTEX_INPUTS] = {};
 };
 
 // Compiles a decoded vertex shader.
@@ -80,7 +82,8 @@ VertexProgram compileVertexProgram(const shader::ShaderProgram& program);
 // D3DDECLTYPE, or no element at all (the register reads (0, 0, 0, 1)).
 struct VertexFetch {
     struct Input {
-        std::uint8_t reg; // VREG_INPUT + n
+        std::uint8_t reg;        // VREG_INPUT + n
+        std::uint8_t components; // those the program reads
         bool present;
         std::uint8_t type;
         std::uint16_t offset;
