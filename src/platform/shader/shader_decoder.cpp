@@ -243,36 +243,6 @@ bool Decoder::readDefinition() {
     return true;
 }
 
-// The components of a source an instruction reads.
-std::uint8_t componentsRead(const Instruction& instruction, const Source& s) {
-    int channels = 0;
-    switch (instruction.opcode) {
-    case Opcode::Rcp:
-    case Opcode::Rsq:
-        return static_cast<std::uint8_t>(1 << s.swizzle[0]); // scalar: the first selection
-    case Opcode::Dp3:
-        channels = 3;
-        break;
-    case Opcode::Dp4:
-        channels = 4;
-        break;
-    default: {
-        std::uint8_t read = 0;
-        for (int k = 0; k < 4; ++k) {
-            if (instruction.destination.mask & (1 << k)) {
-                read |= static_cast<std::uint8_t>(1 << s.swizzle[k]);
-            }
-        }
-        return read;
-    }
-    }
-    std::uint8_t read = 0;
-    for (int k = 0; k < channels; ++k) {
-        read |= static_cast<std::uint8_t>(1 << s.swizzle[k]);
-    }
-    return read;
-}
-
 bool Decoder::checkReads(const Instruction& instruction) {
     for (int i = 0; i < instruction.sourceCount; ++i) {
         const Source& s = instruction.sources[i];
@@ -474,6 +444,35 @@ bool Decoder::run() {
 }
 
 } // namespace
+
+std::uint8_t componentsRead(const Instruction& instruction, const Source& s) {
+    int channels = 0;
+    switch (instruction.opcode) {
+    case Opcode::Rcp:
+    case Opcode::Rsq:
+        return static_cast<std::uint8_t>(1 << s.swizzle[0]); // scalar: the first selection
+    case Opcode::Dp3:
+        channels = 3;
+        break;
+    case Opcode::Dp4:
+        channels = 4;
+        break;
+    default: {
+        std::uint8_t read = 0;
+        for (int k = 0; k < 4; ++k) {
+            if (instruction.destination.mask & (1 << k)) {
+                read |= static_cast<std::uint8_t>(1 << s.swizzle[k]);
+            }
+        }
+        return read;
+    }
+    }
+    std::uint8_t read = 0;
+    for (int k = 0; k < channels; ++k) {
+        read |= static_cast<std::uint8_t>(1 << s.swizzle[k]);
+    }
+    return read;
+}
 
 bool decodeShader(std::span<const std::uint32_t> tokens, ShaderStage stage, ShaderProgram& program,
                   std::string& error) {

@@ -88,4 +88,8 @@ inline constexpr int PIXEL_TEXTURES = 4;
 bool decodeShader(std::span<const std::uint32_t> tokens, ShaderStage stage, ShaderProgram& program,
                   std::string& error);
 
+// The components of source s that an instruction reads: those its mask writes, through the
+// swizzle, or the three or four a dot product reads, or the one a scalar instruction reads.
+std::uint8_t componentsRead(const Instruction& instruction, const Source& s);
+
 } // namespace tessivane::platform::shader

@@ -358,34 +358,6 @@ VertexOp::Run chooseRun(Opcode op, bool c0, bool c1, bool c2) {
     }
 }
 
-// The components of a source's register that an instruction reads.
-std::uint8_t componentsRead(Opcode opcode, std::uint8_t mask, const VertexOperand& o) {
-    int components = 0;
-    switch (opcode) {
-    case Opcode::Rcp:
-    case Opcode::Rsq:
-        return static_cast<std::uint8_t>(1 << o.swizzle[0]);
-    case Opcode::Dp3:
-        components = 3;
-        break;
-    case Opcode::Dp4:
-        components = 4;
-        break;
-    default: // component by component: those the mask writes
-        for (int ch = 0; ch < 4; ++ch) {
-            if (mask & (1 << ch)) {
-                components |= 1 << o.swizzle[ch];
-            }
-        }
-        return static_cast<std::uint8_t>(components);
-    }
-    std::uint8_t read = 0;
-    for (int ch = 0; ch < components; ++ch) {
-        read = static_cast<std::uint8_t>(read | 1 << o.swizzle[ch]);
-    }
-    return read;
-}
-
 std::uint8_t registerOf(RegisterFile file, std::uint8_t index) {
     switch (file) {
     case RegisterFile::Temp:
@@ -518,9 +490,8 @@ VertexProgram compileVertexProgram(const shader::ShaderProgram& program) {
             }
         }
         for (int i = 0; i < in.sourceCount; ++i) {
-            const VertexOperand& o = op.src[i];
-            if (!o.constant && o.reg >= VREG_INPUT && o.reg < VREG_POSITION) {
-                compiled.inputRead[o.reg - VREG_INPUT] |= componentsRead(in.opcode, op.mask, o);
+            if (in.sources[i].file == RegisterFile::Input) {
+                compiled.inputRead[in.sources[i].index] |= componentsRead(in, in.sources[i]);
             }
         }
         op.run = negatesRows(op)
