@@ -748,6 +748,76 @@ TEST_F(Shaders, AVertexShaderLeavingOutASetFeedsItsStageZeroCoordinates) {
     EXPECT_EQ(this->pixel(600, 20), expected);
 }
 
+// Coordinates a vertex program never writes are +0 at every vertex, and the device keeps
+// none of those that come last. The pictures must be those of a program writing the zeros
+// itself: small triangles (whose pixels are gathered), a large one, and points, with 1/w
+// varying, in every pixel path.
+TEST_F(Shaders, UnwrittenTrailingCoordinatesDrawAsWrittenZeros) {
+    device->SetTexture(0, ownTexture(4, 4, noiseTexels(16, 3)));
+    device->SetTexture(1, ownTexture(4, 4, noiseTexels(16, 5)));
+    for (DWORD s = 0; s < 2; ++s) {
+        device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    }
+    const auto sum = metaballPixelShader(2); // t0 + t1
+    IDirect3DPixelShader9* pixel = pixelShader({sum.begin(), sum.end()});
+    const float constants[2][4] = {{0, 0, 0, 0}, {1.5f, 0, 0, 0}};
+    device->SetVertexShaderConstantF(0, &constants[0][0], 2);
+    // w = u + 1.5; stage 1 reads oT1, stage 0 oT0.
+    const auto shader = [&](auto... writes) {
+        return vertexShader(
+            words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0),
+                           add(oPos.w, v1.swizzled(X, X, X, X), c1), writes...)));
+    };
+    // oT0.x alone, as the tubes write; oT0 whole; each against its zeros written out.
+    IDirect3DVertexShader9* const firstOnly = shader(mov(oT0.x, v1));
+    IDirect3DVertexShader9* const firstWithZeros =
+        shader(mov(oT0.x, v1), mov(oT0.y, c0), mov(oT1, c0));
+    IDirect3DVertexShader9* const setZero = shader(mov(oT0, v1));
+    IDirect3DVertexShader9* const setZeroWithZeros = shader(mov(oT0, v1), mov(oT1, c0));
+
+    std::vector<QuadVertex> small;
+    for (int i = 0; i < 300; ++i) {
+        const float x = -0.95f + 0.11f * float(i % 17), y = -0.9f + 0.1f * float(i / 17);
+        const float u = 0.07f * float(i % 13), v = 0.05f * float(i % 7);
+        small.push_back({x, y, 0.5f, u, v});
+        small.push_back({x + 0.02f, y + 0.004f, 0.5f, u + 0.3f, v + 0.2f});
+        small.push_back({x + 0.006f, y + 0.03f, 0.5f, u + 0.1f, v + 0.6f});
+    }
+    const QuadVertex large[3] = {{-0.9f, 0.9f, 0.25f, 0.0f, 0.1f},
+                                 {0.9f, 0.8f, 0.5f, 2.0f, 0.7f},
+                                 {-0.2f, -0.9f, 0.75f, 0.9f, 1.3f}};
+    auto draw = [&](IDirect3DVertexShader9* program) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->BeginScene();
+        device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
+        device->SetVertexShader(program);
+        device->SetPixelShader(pixel);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, large, sizeof(QuadVertex));
+        device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(small.size() / 3),
+                                small.data(), sizeof(QuadVertex));
+        device->DrawPrimitiveUP(D3DPT_POINTLIST, static_cast<UINT>(small.size()), small.data(),
+                                sizeof(QuadVertex));
+        device->EndScene();
+        return frame();
+    };
+    for (const bool wide : {true, false}) {
+        soft::enableWideOperations(wide);
+        for (const bool reference : {false, true}) {
+            soft()->useReferencePixelPath(reference);
+            SCOPED_TRACE(::testing::Message() << "wide " << wide << ", reference " << reference);
+            const std::vector<std::uint32_t> first = draw(firstOnly);
+            EXPECT_TRUE(first == draw(firstWithZeros));
+            const std::vector<std::uint32_t> set = draw(setZero);
+            EXPECT_TRUE(set == draw(setZeroWithZeros));
+            EXPECT_TRUE(first != set);
+            EXPECT_GT(std::count(first.begin(), first.end(), 0xFF000000u), 1000);
+            EXPECT_LT(std::count(first.begin(), first.end(), 0xFF000000u), 600 * 480);
+        }
+    }
+    soft()->useReferencePixelPath(false);
+}
+
 // Draws that walk through a vertex buffer reuse the vertices processed ahead for the earlier
 // ones; a change of constants or of the buffer's contents, and draws out of order, must give
 // exactly what processing every draw's vertices at its call gives.

@@ -436,10 +436,10 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
         screen[2] = t.minZ + (p[2] * invW) * (t.maxZ - t.minZ);
         screen[3] = invW;
     }
-    float* out = pool_.append(4 + static_cast<std::size_t>(attributeCount_));
+    float* out = pool_.append(4 + static_cast<std::size_t>(storedAttributes_));
     std::memcpy(out, screen, sizeof screen);
     const auto* f = reinterpret_cast<const float*>(&v);
-    for (int k = 0; k < attributeCount_; ++k) {
+    for (int k = 0; k < storedAttributes_; ++k) {
         const float value = f[attributes_[k].source];
         // Triangles interpolate value/w, to be multiplied back by w per pixel.
         out[4 + k] = perspective ? value * screen[3] : value;
@@ -686,7 +686,7 @@ void Batch::addPoint(const GeometryTarget& t, const VertexOutput& v) {
 #if TESSIVANE_WIDE
 WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput* vertices,
                                      UINT count) {
-    const int entry = 4 + attributeCount_;
+    const int entry = 4 + storedAttributes_;
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 originX = _mm256_set1_ps(t.x), originY = _mm256_set1_ps(t.y);
     const __m256 halfWidth = _mm256_set1_ps(t.halfWidth);
@@ -736,7 +736,7 @@ WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput
             out[2] = screen[2][lane];
             out[3] = screen[3][lane];
             const auto* f = reinterpret_cast<const float*>(&v[lane]);
-            for (int k = 0; k < attributeCount_; ++k) {
+            for (int k = 0; k < storedAttributes_; ++k) {
                 out[4 + k] = f[attributes_[k].source] * screen[3][lane];
             }
             projected_[i + lane] = offset;
@@ -966,7 +966,7 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
 void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMITIVETYPE type,
                           const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount) {
     currentDraw_ = draw;
-    attributeCount_ = draws[draw].state.attributeCount;
+    storedAttributes_ = draws[draw].storedAttributes;
     attributes_ = draws[draw].state.attributes;
     if (type == D3DPT_POINTLIST) {
         for (UINT i = 0; i < primitiveCount; ++i) {

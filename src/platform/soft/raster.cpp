@@ -134,6 +134,17 @@ void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float* v1,
 }
 #endif
 
+// Marks the draw's attributes that no vertex stores as +0 at every corner, and where their
+// planes are read, sets those to +0. Gathered pixels do not read them: every triangle of a
+// gathering has them marked.
+void clearUnstored(const DrawRecord& d, PrimitivePlanes& planes, bool planesRead) {
+    planes.zeroAttributes |=
+        ((1u << d.state.attributeCount) - 1u) & ~((1u << d.storedAttributes) - 1u);
+    for (int k = d.storedAttributes; planesRead && k < d.state.attributeCount; ++k) {
+        planes.attribute[k] = Plane{0.0f, 0.0f, 0.0f};
+    }
+}
+
 // Triangles at most this many pixels wide find their spans by stepping the edge functions
 // across the bounding box, cheaper than the divisions that wider ones use. Their pixels are
 // gathered across triangles rather than shaded triangle by triangle.
@@ -433,9 +444,10 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             planes.perspective = false;
             planes.z = Plane{0.0f, 0.0f, v[2]};
             planes.invW = Plane{0.0f, 0.0f, v[3]};
-            for (int k = 0; k < draw.state.attributeCount; ++k) {
+            for (int k = 0; k < draw.storedAttributes; ++k) {
                 planes.attribute[k] = Plane{0.0f, 0.0f, v[4 + k]};
             }
+            clearUnstored(draw, planes, true);
             if (draw.reference) {
                 shadeSpanReference(draw.state, planes, pt.y, pt.x, pt.x + 1);
             } else {
@@ -488,13 +500,15 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                 break; // many small triangles cover no pixel centre of a strip they touch
             }
             PrimitivePlanes planes;
-            if (draw.program.wide && !draw.reference) {
-                solvePlanesWide(tri, v0, v1, v2, draw.state.attributeCount, planes);
-                if (!gathered) {
-                    findHalfwayTaps(draw.state, tri, planes);
-                }
+            const bool wide = draw.program.wide && !draw.reference;
+            if (wide) {
+                solvePlanesWide(tri, v0, v1, v2, draw.storedAttributes, planes);
             } else {
-                solvePlanes(tri, v0, v1, v2, draw.state.attributeCount, planes);
+                solvePlanes(tri, v0, v1, v2, draw.storedAttributes, planes);
+            }
+            clearUnstored(draw, planes, !gathered);
+            if (wide && !gathered) {
+                findHalfwayTaps(draw.state, tri, planes);
             }
             if (gathered) {
                 gathering.add(draw, planes, spans, rows);

@@ -80,6 +80,9 @@ struct DrawRecord {
     PixelState state;
     PixelProgram program;
     bool reference = false; // shade with the per-pixel reference path
+    // The attributes a vertex carries: state.attributes[0..storedAttributes). Those after
+    // them are +0 at every vertex of the draw, and are neither stored nor solved.
+    int storedAttributes = 0;
 };
 
 // Where a draw's geometry lands: the viewport and the culling it is drawn with.
@@ -218,7 +221,7 @@ private:
     std::vector<std::uint8_t> codes_;               // clip planes each vertex is outside
     std::vector<std::int32_t> snappedX_, snappedY_; // of each vertex inside every plane
     std::uint32_t currentDraw_ = 0;
-    int attributeCount_ = 0;
+    int storedAttributes_ = 0;
     const AttributeSlot* attributes_ = nullptr;
 };
 

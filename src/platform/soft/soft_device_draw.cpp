@@ -184,6 +184,16 @@ const char* SoftDevice::prepareDraw() {
         }
         record_.program = compilePixelProgram(record_.state);
         record_.reference = reference_;
+        // Trailing attributes that the vertex program never writes need no place in the
+        // vertices: they are +0 at every one.
+        record_.storedAttributes = s.attributeCount;
+        if (shaderVertices_) {
+            const std::uint32_t zero = zeroOutputs(vertexShaderSetup_);
+            while (record_.storedAttributes > 0 &&
+                   (zero >> s.attributes[record_.storedAttributes - 1].source & 1u) != 0) {
+                --record_.storedAttributes;
+            }
+        }
         geometry_ = buildGeometryTarget(state_, viewport_, preTransformed);
         preparedVersion_ = state_.version;
         recordQueued_ = false;

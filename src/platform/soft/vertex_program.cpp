@@ -386,26 +386,10 @@ int definitionOf(const shader::ShaderProgram& program, int index) {
 
 // ---- Outputs
 
-void writeOutputs(const VertexProgram& program, const VertexShaderSetup& setup,
-                  const VertexRegisters& r, int count, VertexOutput* out) {
-    static constexpr float DEFAULT[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    // Which float of an output comes from which component of which register; what the program
-    // does not write keeps its default, set once in a prototype every vertex starts from.
-    VertexOutput prototype;
-    auto* defaults = reinterpret_cast<float*>(&prototype);
-    struct Field {
-        int field;
-        const float* values;
-        bool clamp;
-    };
-    Field fields[VERTEX_OUTPUT_FLOATS];
-    int written = 0;
-    auto map = [&](int field, int reg, int ch, bool clamp) {
-        defaults[field] = DEFAULT[ch];
-        if (program.outputWritten[reg - VREG_POSITION] & (1 << ch)) {
-            fields[written++] = Field{field, r.reg[reg][ch], clamp};
-        }
-    };
+// Calls map(field, reg, ch, clamp) for every float of a vertex's output: the register and
+// component it comes from, and whether it is clamped on the way.
+template <typename Map>
+void forEachOutputField(const VertexShaderSetup& setup, Map&& map) {
     for (int ch = 0; ch < 4; ++ch) {
         map(ch, VREG_POSITION, ch, false);
         // Colours leave the vertex stage clamped.
@@ -417,6 +401,30 @@ void writeOutputs(const VertexProgram& program, const VertexShaderSetup& setup,
         map(OUTPUT_TEXCOORD + 2 * stage, reg, 0, false);
         map(OUTPUT_TEXCOORD + 2 * stage + 1, reg, 1, false);
     }
+}
+
+// What an output component the program does not write holds.
+constexpr float OUTPUT_DEFAULT[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+
+void writeOutputs(const VertexProgram& program, const VertexShaderSetup& setup,
+                  const VertexRegisters& r, int count, VertexOutput* out) {
+    // Which float of an output comes from which component of which register; what the program
+    // does not write keeps its default, set once in a prototype every vertex starts from.
+    VertexOutput prototype;
+    auto* defaults = reinterpret_cast<float*>(&prototype);
+    struct Field {
+        int field;
+        const float* values;
+        bool clamp;
+    };
+    Field fields[VERTEX_OUTPUT_FLOATS];
+    int written = 0;
+    forEachOutputField(setup, [&](int field, int reg, int ch, bool clamp) {
+        defaults[field] = OUTPUT_DEFAULT[ch];
+        if (program.outputWritten[reg - VREG_POSITION] & (1 << ch)) {
+            fields[written++] = Field{field, r.reg[reg][ch], clamp};
+        }
+    });
     std::fill(out, out + count, prototype);
     for (int f = 0; f < written; ++f) {
         float* first = reinterpret_cast<float*>(out) + fields[f].field;
@@ -591,6 +599,18 @@ void runVertexProgram(const VertexShaderSetup& setup, const std::uint8_t* data, 
         }
         writeOutputs(program, setup, registers, n, out + first);
     }
+}
+
+std::uint32_t zeroOutputs(const VertexShaderSetup& setup) {
+    static_assert(VERTEX_OUTPUT_FLOATS <= 32);
+    std::uint32_t zero = 0;
+    forEachOutputField(setup, [&](int field, int reg, int ch, bool) {
+        if (!(setup.program->outputWritten[reg - VREG_POSITION] & (1 << ch)) &&
+            OUTPUT_DEFAULT[ch] == 0.0f) {
+            zero |= 1u << field;
+        }
+    });
+    return zero;
 }
 
 void runVertexProgramReference(const shader::ShaderProgram& program, const VertexShaderSetup& setup,

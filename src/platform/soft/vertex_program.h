@@ -123,6 +123,10 @@ struct VertexShaderSetup {
 void runVertexProgram(const VertexShaderSetup& setup, const std::uint8_t* data, UINT stride,
                       UINT count, VertexRegisters& registers, VertexOutput* out);
 
+// The floats of VertexOutput (bit f for float f) that are +0 at every vertex the program
+// processes: those it never writes, whose default is 0.
+std::uint32_t zeroOutputs(const VertexShaderSetup& setup);
+
 // The same, one vertex and one instruction at a time from the decoded program: the plain
 // reading of the rules that the compiled form must match exactly.
 void runVertexProgramReference(const shader::ShaderProgram& program, const VertexShaderSetup& setup,
