@@ -26,8 +26,13 @@ namespace {
 constexpr float GUARD_BAND = 4.0f;
 // Triangles with at most this many pixel centres within their bounds are tested against
 // them before they are binned, and carry which they cover.
-constexpr int FEW_CENTRES = 16;
-static_assert(FEW_CENTRES <= 16, "the coverage is sixteen bits");
+constexpr int FEW_CENTRES = 32;
+static_assert(FEW_CENTRES <= 32, "the coverage is 32 bits");
+
+// The lowest n bits, 1 <= n <= 32.
+constexpr std::uint32_t lowBits(int n) {
+    return ~0u >> (32 - n);
+}
 // Pre-transformed positions further out than this (in pixels) go through the clipper too.
 constexpr float SCREEN_LIMIT = 16384.0f;
 // Clip-space w below this is behind or at the eye.
@@ -255,7 +260,7 @@ namespace {
 
 // Which of the pixel centres in columns colMin.. and rows rowMin..rowMax the triangle of
 // the snapped corners (x[i], y[i]) covers, row by row, each row columns bits from colMin up.
-std::uint16_t coverage(const std::int32_t x[3], const std::int32_t y[3], int colMin, int columns,
+std::uint32_t coverage(const std::int32_t x[3], const std::int32_t y[3], int colMin, int columns,
                        int rowMin, int rowMax) {
     const Edge edges[3] = {makeEdge(x[0], y[0], x[1], y[1]), makeEdge(x[1], y[1], x[2], y[2]),
                            makeEdge(x[2], y[2], x[0], y[0])};
@@ -263,13 +268,13 @@ std::uint16_t coverage(const std::int32_t x[3], const std::int32_t y[3], int col
     for (int i = 0; i < 3; ++i) {
         rowStart[i] = edgeValue(edges[i], colMin, rowMin);
     }
-    std::uint16_t cover = 0;
+    std::uint32_t cover = 0;
     int bit = 0;
     for (int row = rowMin; row <= rowMax; ++row) {
         std::int64_t e0 = rowStart[0], e1 = rowStart[1], e2 = rowStart[2];
         for (int column = 0; column < columns; ++column, ++bit) {
             if ((e0 | e1 | e2) >= 0) {
-                cover = static_cast<std::uint16_t>(cover | 1u << bit);
+                cover |= 1u << bit;
             }
             e0 -= edges[0].dy * SUBPIXEL;
             e1 -= edges[1].dy * SUBPIXEL;
@@ -282,7 +287,7 @@ std::uint16_t coverage(const std::int32_t x[3], const std::int32_t y[3], int col
     return cover;
 }
 
-// The row and column, as pairs of 16-bit integers, of each of the first sixteen centres of
+// The row and column, as pairs of 16-bit integers, of each of the first FEW_CENTRES centres of
 // bounds `columns` wide.
 struct CentrePairs {
     alignas(32) std::int16_t pair[FEW_CENTRES + 1][2 * FEW_CENTRES];
@@ -302,7 +307,7 @@ constexpr CentrePairs centrePairs() {
 constexpr CentrePairs CENTRE_PAIRS = centrePairs();
 
 #if TESSIVANE_WIDE
-// The column and row, within bounds `columns` wide, of each of the first sixteen centres.
+// The column and row, within bounds `columns` wide, of each of the first FEW_CENTRES centres.
 struct CentrePlaces {
     alignas(32) double column[FEW_CENTRES + 1][FEW_CENTRES];
     alignas(32) double row[FEW_CENTRES + 1][FEW_CENTRES];
@@ -327,7 +332,7 @@ constexpr CentrePlaces CENTRE_PLACES = centrePlaces();
 // and a centre's value is that plus SUBPIXEL·(dx·row − dy·column), one multiply-add of
 // 16-bit pairs: the very integers of coverage. Returns false for corners further out.
 WIDE bool coverageNear(const std::int32_t x[3], const std::int32_t y[3], int colMin, int columns,
-                       int rowMin, int centres, std::uint16_t& cover) {
+                       int rowMin, int centres, std::uint32_t& cover) {
     static_assert(SUBPIXEL_BITS == 8);
     const __m128i cx = _mm_sub_epi32(_mm_setr_epi32(x[0], x[1], x[2], x[0]),
                                      _mm_set1_epi32(colMin * SUBPIXEL_ONE));
@@ -368,13 +373,13 @@ WIDE bool coverageNear(const std::int32_t x[3], const std::int32_t y[3], int col
         }
         outside |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(any))) << k;
     }
-    cover = static_cast<std::uint16_t>(~outside & ((1u << centres) - 1u));
+    cover = ~outside & lowBits(centres);
     return true;
 }
 
 // coverage, four centres at a time. Every edge value is a whole number below 2^53, so the
 // doubles hold exactly the integers coverage works with, whatever the order of the sums.
-WIDE std::uint16_t coverageWide(const std::int32_t x[3], const std::int32_t y[3], int colMin,
+WIDE std::uint32_t coverageWide(const std::int32_t x[3], const std::int32_t y[3], int colMin,
                                 int columns, int rowMin, int centres) {
     const Edge edges[3] = {makeEdge(x[0], y[0], x[1], y[1]), makeEdge(x[1], y[1], x[2], y[2]),
                            makeEdge(x[2], y[2], x[0], y[0])};
@@ -398,7 +403,7 @@ WIDE std::uint16_t coverageWide(const std::int32_t x[3], const std::int32_t y[3]
         }
         cover |= static_cast<unsigned>(_mm256_movemask_pd(inside)) << k;
     }
-    return static_cast<std::uint16_t>(cover & ((1u << centres) - 1u));
+    return cover & lowBits(centres);
 }
 #endif
 
@@ -451,7 +456,7 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
 // just written, they would wait for the stores.
 inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
                                  const std::uint32_t vertex[3], int colMin, int colMax, int rowMin,
-                                 int rowMax, std::uint16_t cover) {
+                                 int rowMax, std::uint32_t cover) {
     BatchTriangle& tri = *triangles.append(1);
     for (int i = 0; i < 3; ++i) {
         tri.x[i] = x[i];
@@ -469,7 +474,7 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
         // Only the strips of the rows with covered centres.
         const std::int16_t* rows = &CENTRE_PAIRS.pair[colMax - colMin + 1][0];
         firstRow = rowMin + rows[2 * std::countr_zero(cover)];
-        lastRow = rowMin + rows[2 * (15 - std::countl_zero(cover))];
+        lastRow = rowMin + rows[2 * (31 - std::countl_zero(cover))];
     }
     bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
 }
@@ -509,7 +514,7 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
     if (colMin > colMax || rowMin > rowMax) {
         return;
     }
-    std::uint16_t cover = 0;
+    std::uint32_t cover = 0;
     // Thin triangles often hold a pixel centre or two within their bounds and cover none of
     // them: tested here, such a triangle costs no strip any work, and one that covers some
     // carries which, so that no strip looks for them again. The reference path keeps
@@ -918,7 +923,7 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
                     _mm256_or_si256(_mm256_or_si256(e[0].value, e[1].value), e[2].value), 31);
                 const __m256i bit = _mm256_andnot_si256(
                     outside, _mm256_and_si256(_mm256_cmpgt_epi32(active, _mm256_set1_epi32(i)),
-                                              _mm256_set1_epi32(1 << i)));
+                                              _mm256_set1_epi32(static_cast<int>(1u << i))));
                 covered = _mm256_or_si256(covered, bit);
                 const __m256i wrap = _mm256_cmpeq_epi32(column, last);
                 for (WideEdge& edge : e) {
@@ -947,10 +952,10 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
                                              static_cast<std::uint32_t>(lane[O2][j])};
             const int left = lane[COL_MIN][j], right = lane[COL_MAX][j];
             const int top = lane[ROW_MIN][j], bottom = lane[ROW_MAX][j];
-            std::uint16_t covers = 0;
+            std::uint32_t covers = 0;
             if ((few >> j) & 1) {
                 const int columnCount = right - left + 1;
-                covers = (near >> j) & 1 ? static_cast<std::uint16_t>(cover[j])
+                covers = (near >> j) & 1 ? static_cast<std::uint32_t>(cover[j])
                                          : coverageWide(x, y, left, columnCount, top,
                                                         columnCount * (bottom - top + 1));
                 if (covers == 0) {

@@ -250,10 +250,10 @@ int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, 
 // The spans of rows y0..y1 of a triangle that carries its coverage.
 int coveredSpans(const BatchTriangle& tri, int y0, int y1, RowSpan* spans) {
     const int columns = tri.colMax - tri.colMin + 1;
-    const unsigned row = (1u << columns) - 1u;
+    const std::uint32_t row = ~0u >> (32 - columns); // columns <= 32
     int rows = 0;
     for (int y = y0; y <= y1; ++y) {
-        const unsigned inside = (unsigned{tri.cover} >> ((y - tri.rowMin) * columns)) & row;
+        const std::uint32_t inside = (tri.cover >> ((y - tri.rowMin) * columns)) & row;
         if (inside != 0) {
             spans[rows++] = RowSpan{y, tri.colMin + std::countr_zero(inside),
                                     tri.colMin + 31 - std::countl_zero(inside)};
@@ -314,12 +314,12 @@ public:
             const int y = spans[r].y;
             std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
             const float fy = static_cast<float>(y) - p.refY;
-            const float zRow = planeRow(p.z, fy);
+            const float zRow = depthRead_ ? planeRow(p.z, fy) : 0.0f;
             const float invWRow = planeRow(p.invW, fy);
             for (int x = spans[r].first; x <= spans[r].last; ++x) {
                 const float fx = static_cast<float>(x) - p.refX;
-                const float z = planeAt(zRow, p.z, fx);
-                if (!depthTestPixel(s, x, y, z)) {
+                const float z = depthRead_ ? planeAt(zRow, p.z, fx) : 0.0f;
+                if (s.depthTest && !depthTestPixel(s, x, y, z)) {
                     continue;
                 }
                 const std::uint64_t bit = std::uint64_t{1} << (x & 63);
@@ -338,8 +338,6 @@ public:
                 const int k = c.count++;
                 c.x[k] = x;
                 c.y[k] = y;
-                c.fx[k] = fx;
-                c.fy[k] = fy;
                 c.z[k] = z;
                 const float w = unitW ? 1.0f : 1.0f / planeAt(invWRow, p.invW, fx);
                 c.w[k] = w;
@@ -379,6 +377,10 @@ private:
     void begin(const DrawRecord& d) {
         flush();
         draw_ = &d;
+        // Gathered pixels are shaded from their w and attributes; depth only the test and fog
+        // from depth read.
+        depthRead_ = d.state.depthTest ||
+                     (d.state.fogMode != D3DFOG_NONE && d.state.fogSource == FogSource::Z);
         PixelChunk& c = scratch_.chunk;
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
         c.halfway.stages = 0;
@@ -396,6 +398,7 @@ private:
     const DrawRecord* draw_ = nullptr;
     int segmentStart_ = 0;          // the chunk's pixels from here on are all different
     std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
+    bool depthRead_ = false;        // whether the draw reads the pixels' depth
     float* destination_[MAX_ATTRIBUTES] = {};
 };
 

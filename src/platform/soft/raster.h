@@ -104,7 +104,7 @@ struct BatchTriangle {
     std::int16_t colMin, colMax, rowMin, rowMax; // pixels it may cover, inside the clip
     // The pixels it covers where there are few within the bounds, row by row from rowMin,
     // each row (colMax - colMin + 1) bits from colMin up; 0 where not worked out.
-    std::uint16_t cover;
+    std::uint32_t cover;
 };
 
 struct BatchPoint {
@@ -202,7 +202,7 @@ private:
     // those it does, and bins it into the strips of its rows.
     void storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
                        const std::uint32_t vertex[3], int colMin, int colMax, int rowMin,
-                       int rowMax, std::uint16_t cover);
+                       int rowMax, std::uint32_t cover);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
     // emitPrepared for the count triangles of a strip, eight at a time. The last lanes may
