@@ -918,13 +918,12 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
             alignas(32) std::int32_t counts[8];
             _mm256_store_si256(reinterpret_cast<__m256i*>(counts), active);
             const int steps = *std::max_element(counts, counts + 8);
+            __m256i bit = one; // the centre's bit, 1 << i
             for (int i = 0; i < steps; ++i) {
                 const __m256i outside = _mm256_srai_epi32(
                     _mm256_or_si256(_mm256_or_si256(e[0].value, e[1].value), e[2].value), 31);
-                const __m256i bit = _mm256_andnot_si256(
-                    outside, _mm256_and_si256(_mm256_cmpgt_epi32(active, _mm256_set1_epi32(i)),
-                                              _mm256_set1_epi32(static_cast<int>(1u << i))));
-                covered = _mm256_or_si256(covered, bit);
+                covered = _mm256_or_si256(covered, _mm256_andnot_si256(outside, bit));
+                bit = _mm256_add_epi32(bit, bit);
                 const __m256i wrap = _mm256_cmpeq_epi32(column, last);
                 for (WideEdge& edge : e) {
                     edge.value = _mm256_add_epi32(
@@ -932,6 +931,9 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
                 }
                 column = _mm256_andnot_si256(wrap, _mm256_add_epi32(column, one));
             }
+            // A lane steps on past its own centres for the others' sake: those bits go.
+            covered =
+                _mm256_and_si256(covered, _mm256_sub_epi32(_mm256_sllv_epi32(one, active), one));
             _mm256_store_si256(reinterpret_cast<__m256i*>(cover), covered);
         }
 
