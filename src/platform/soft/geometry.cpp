@@ -28,11 +28,6 @@ constexpr float GUARD_BAND = 4.0f;
 // them before they are binned, and carry which they cover.
 constexpr int FEW_CENTRES = 32;
 static_assert(FEW_CENTRES <= 32, "the coverage is 32 bits");
-
-// The lowest n bits, 1 <= n <= 32.
-constexpr std::uint32_t lowBits(int n) {
-    return ~0u >> (32 - n);
-}
 // Pre-transformed positions further out than this (in pixels) go through the clipper too.
 constexpr float SCREEN_LIMIT = 16384.0f;
 // Clip-space w below this is behind or at the eye.

@@ -250,7 +250,7 @@ int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, 
 // The spans of rows y0..y1 of a triangle that carries its coverage.
 int coveredSpans(const BatchTriangle& tri, int y0, int y1, RowSpan* spans) {
     const int columns = tri.colMax - tri.colMin + 1;
-    const std::uint32_t row = ~0u >> (32 - columns); // columns <= 32
+    const std::uint32_t row = lowBits(columns);
     int rows = 0;
     for (int y = y0; y <= y1; ++y) {
         const std::uint32_t inside = (tri.cover >> ((y - tri.rowMin) * columns)) & row;

@@ -97,6 +97,11 @@ struct GeometryTarget {
     bool preTransformed = false;
 };
 
+// The lowest n bits, 1 <= n <= 32: a coverage mask's row, or its centres.
+inline constexpr std::uint32_t lowBits(int n) {
+    return ~0u >> (32 - n);
+}
+
 struct BatchTriangle {
     std::int32_t x[3], y[3]; // snapped positions, 1/256 pixel
     std::uint32_t vertex[3]; // offsets into the vertex pool
