@@ -297,6 +297,78 @@ TEST_F(Raster, StripsOfSmallTrianglesDrawLikeTheReferencePath) {
     }
 }
 
+TEST_F(Raster, StripsInPerspectiveDrawLikeTheReferencePath) {
+    // Textured strips of 1 to 21 triangles under a perspective projection, most of them small
+    // and all in view, some reaching behind the eye and clipped, with and without a depth
+    // test. Strips in view are set up eight triangles at a time, planes and all; the
+    // reference path takes each triangle alone.
+    std::uint32_t seed = 17;
+    auto unit = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1u << 24);
+    };
+    std::vector<std::uint32_t> texels(64);
+    for (std::uint32_t& texel : texels) {
+        texel = 0xFF000000u | (static_cast<std::uint32_t>(unit() * 16777216.0f) & 0x3F3F3F);
+    }
+    IDirect3DTexture9* t = texture(8, 8, D3DFMT_X8R8G8B8, texels);
+    device->SetTexture(0, t);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    const D3DMATRIX projection = wFriendlyProjection();
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    std::vector<std::vector<QuadVertex>> strips;
+    for (int s = 0; s < 120; ++s) {
+        const int vertices = 3 + s % 21;
+        const bool behind = s % 6 == 5; // runs from in front of the eye to behind it
+        const float size = s % 10 == 9 ? 0.6f : 0.02f + unit() * 0.05f;
+        float x = unit() * 2.0f - 1.0f, y = unit() * 2.0f - 1.0f, z = 2.0f + unit() * 6.0f;
+        const float stepX = (unit() - 0.5f) * size, stepY = (unit() - 0.5f) * size;
+        const float stepZ = behind ? -0.6f : (unit() - 0.5f) * 0.3f;
+        std::vector<QuadVertex> strip;
+        for (int v = 0; v < vertices; ++v) {
+            const float side = (v % 2 == 0 ? 1.0f : -1.0f) * size * (0.5f + unit());
+            // Some strips keep u at 0 all along, as coordinates a program leaves unwritten.
+            const float u = s % 7 == 3 ? 0.0f : unit() * 2.0f;
+            strip.push_back({(x - stepY * side) * z, (y + stepX * side) * z, z, u, unit() * 2.0f});
+            x += stepX;
+            y += stepY;
+            z += stepZ;
+        }
+        strips.push_back(strip);
+    }
+    auto draw = [&](bool reference) {
+        soft()->useReferencePixelPath(reference);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, BLACK, 1.0f, 0);
+        device->SetFVF(QUAD_FVF);
+        for (const std::vector<QuadVertex>& strip : strips) {
+            EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP,
+                                              static_cast<UINT>(strip.size() - 2), strip.data(),
+                                              sizeof strip[0]),
+                      D3D_OK);
+        }
+        return frame();
+    };
+    for (const bool depth : {false, true}) {
+        if (depth) {
+            device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+            device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+            device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+            device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+        } else {
+            addEachDraw();
+        }
+        const std::vector<std::uint32_t> fast = draw(false);
+        EXPECT_GT(
+            std::count_if(fast.begin(), fast.end(), [](std::uint32_t p) { return p != BLACK; }),
+            2000);
+        EXPECT_TRUE(draw(true) == fast) << (depth ? "with" : "without") << " a depth test";
+    }
+    device->SetTexture(0, nullptr);
+    t->Release();
+}
+
 TEST_F(Raster, SmallTrianglesWithAndWithoutZeroCoordinatesShadeLikeTheReferencePath) {
     // Small textured triangles, some with both coordinates 0 at every corner, others not: the
     // two mixed, then a long run of the first, and so on, so that the pixels shaded together

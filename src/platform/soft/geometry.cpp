@@ -14,6 +14,8 @@
 #include <immintrin.h>
 #define TESSIVANE_WIDE 1
 #define WIDE __attribute__((target("avx2")))
+#else
+#define TESSIVANE_WIDE 0
 #endif
 
 namespace tessivane::platform::soft {
@@ -220,6 +222,7 @@ WIDE inline __m128i wideSnap(__m128 v) {
 void Batch::reset(int targetHeight) {
     draws.clear();
     pool_.clear();
+    planes_.clear();
     triangles.clear();
     points.clear();
     clears.clear();
@@ -243,7 +246,7 @@ void Batch::stripsLargestFirst(std::vector<int>& order) const {
 
 bool Batch::full() const {
     return triangles.size() >= MAX_TRIANGLES || points.size() >= MAX_TRIANGLES ||
-           pool_.size() >= MAX_POOL_FLOATS;
+           pool_.size() + planes_.size() >= MAX_POOL_FLOATS;
 }
 
 std::uint32_t Batch::addDraw(const DrawRecord& draw) {
@@ -422,6 +425,20 @@ void Batch::addClear(const BatchClear& clear) {
     bin(BIN_CLEAR | static_cast<std::uint32_t>(clears.size() - 1), clear.y0, clear.y1 - 1);
 }
 
+namespace {
+
+// The screen position, depth and 1/w of a clip-space position: divided by w through one
+// reciprocal (exact when w = 1).
+inline void toScreen(const GeometryTarget& t, const float* p, float screen[4]) {
+    const float invW = 1.0f / p[3];
+    screen[0] = t.x + (1.0f + p[0] * invW) * t.halfWidth;
+    screen[1] = t.y + (1.0f - p[1] * invW) * t.halfHeight;
+    screen[2] = t.minZ + (p[2] * invW) * (t.maxZ - t.minZ);
+    screen[3] = invW;
+}
+
+} // namespace
+
 std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, bool perspective) {
     const auto offset = static_cast<std::uint32_t>(pool_.size());
     const float* p = v.position;
@@ -429,12 +446,7 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     if (t.preTransformed && screenVertexInside(p)) {
         std::memcpy(screen, p, sizeof screen);
     } else {
-        // Divided by w through one reciprocal (exact when w = 1).
-        const float invW = 1.0f / p[3];
-        screen[0] = t.x + (1.0f + p[0] * invW) * t.halfWidth;
-        screen[1] = t.y + (1.0f - p[1] * invW) * t.halfHeight;
-        screen[2] = t.minZ + (p[2] * invW) * (t.maxZ - t.minZ);
-        screen[3] = invW;
+        toScreen(t, p, screen);
     }
     float* out = pool_.append(4 + static_cast<std::size_t>(storedAttributes_));
     std::memcpy(out, screen, sizeof screen);
@@ -447,17 +459,46 @@ std::uint32_t Batch::project(const GeometryTarget& t, const VertexOutput& v, boo
     return offset;
 }
 
+void Batch::projectToLanes(const GeometryTarget& t, const VertexOutput& v, UINT i) {
+    float screen[4];
+    toScreen(t, v.position, screen);
+    for (int r = 0; r < 4; ++r) {
+        lanes_[r * laneStride_ + i] = screen[r];
+    }
+    const auto* f = reinterpret_cast<const float*>(&v);
+    for (int k = 0; k < storedAttributes_; ++k) {
+        lanes_[(4 + k) * laneStride_ + i] = f[attributes_[k].source] * screen[3];
+    }
+    snappedX_[i] = snap(screen[0]);
+    snappedY_[i] = snap(screen[1]);
+}
+
+void Batch::lanesToPool(UINT count) {
+    const int entry = 4 + storedAttributes_;
+    for (UINT i = 0; i < count; ++i) {
+        if (codes_[i] != 0) {
+            continue;
+        }
+        projected_[i] = static_cast<std::uint32_t>(pool_.size());
+        float* out = pool_.append(static_cast<std::size_t>(entry));
+        for (int r = 0; r < entry; ++r) {
+            out[r] = lanes_[r * laneStride_ + i];
+        }
+    }
+}
+
 // Inlined into its callers, so that the corners stay in registers: read back from memory
 // just written, they would wait for the stores.
 inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
-                                 const std::uint32_t vertex[3], int colMin, int colMax, int rowMin,
-                                 int rowMax, std::uint32_t cover) {
+                                 const std::uint32_t vertex[3], std::uint32_t planes, int colMin,
+                                 int colMax, int rowMin, int rowMax, std::uint32_t cover) {
     BatchTriangle& tri = *triangles.append(1);
     for (int i = 0; i < 3; ++i) {
         tri.x[i] = x[i];
         tri.y[i] = y[i];
         tri.vertex[i] = vertex[i];
     }
+    tri.planes = planes;
     tri.draw = currentDraw_;
     tri.colMin = static_cast<std::int16_t>(colMin);
     tri.colMax = static_cast<std::int16_t>(colMax);
@@ -532,7 +573,7 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
             return;
         }
     }
-    storeTriangle(cx, cy, v, colMin, colMax, rowMin, rowMax, cover);
+    storeTriangle(cx, cy, v, NO_PLANES, colMin, colMax, rowMin, rowMax, cover);
 }
 
 // A draw's vertices inside every plane were projected and snapped up front.
@@ -685,7 +726,7 @@ void Batch::addPoint(const GeometryTarget& t, const VertexOutput& v) {
 
 #if TESSIVANE_WIDE
 WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput* vertices,
-                                     UINT count) {
+                                     UINT count, bool toLanes) {
     const int entry = 4 + storedAttributes_;
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 originX = _mm256_set1_ps(t.x), originY = _mm256_set1_ps(t.y);
@@ -697,8 +738,9 @@ WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput
         const VertexOutput* v = vertices + i;
         WidePositions p;
         loadPositions(v, p);
+        const __m256i codes = wideClipCodes(p);
         alignas(32) std::int32_t code[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(code), wideClipCodes(p));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(code), codes);
         // As project does: divided by w through one reciprocal.
         const __m256 invW = _mm256_div_ps(one, p.w);
         const __m256 sx = _mm256_add_ps(
@@ -706,20 +748,40 @@ WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput
         const __m256 sy = _mm256_add_ps(
             originY, _mm256_mul_ps(_mm256_sub_ps(one, _mm256_mul_ps(p.y, invW)), halfHeight));
         const __m256 sz = _mm256_add_ps(minZ, _mm256_mul_ps(_mm256_mul_ps(p.z, invW), rangeZ));
+        const __m256i snappedX = _mm256_setr_m128i(wideSnap(_mm256_castps256_ps128(sx)),
+                                                   wideSnap(_mm256_extractf128_ps(sx, 1)));
+        const __m256i snappedY = _mm256_setr_m128i(wideSnap(_mm256_castps256_ps128(sy)),
+                                                   wideSnap(_mm256_extractf128_ps(sy, 1)));
+        if (toLanes) {
+            // Every lane is written, those outside a plane too: nothing reads them.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(snappedX_.data() + i), snappedX);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(snappedY_.data() + i), snappedY);
+            float* lane = lanes_.data() + i;
+            _mm256_storeu_ps(lane, sx);
+            _mm256_storeu_ps(lane + laneStride_, sy);
+            _mm256_storeu_ps(lane + 2 * laneStride_, sz);
+            _mm256_storeu_ps(lane + 3 * laneStride_, invW);
+            const __m256i fields = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                                      _mm256_set1_epi32(VERTEX_OUTPUT_FLOATS));
+            const auto* f = reinterpret_cast<const float*>(v);
+            for (int k = 0; k < storedAttributes_; ++k) {
+                const __m256 value = _mm256_i32gather_ps(f + attributes_[k].source, fields, 4);
+                _mm256_storeu_ps(lane + (4 + k) * laneStride_, _mm256_mul_ps(value, invW));
+            }
+            const __m128i bytes = _mm_packus_epi16(
+                _mm_packus_epi32(_mm256_castsi256_si128(codes), _mm256_extracti128_si256(codes, 1)),
+                _mm_setzero_si128());
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(codes_.data() + i), bytes);
+            continue;
+        }
         alignas(32) float screen[4][8];
         _mm256_store_ps(screen[0], sx);
         _mm256_store_ps(screen[1], sy);
         _mm256_store_ps(screen[2], sz);
         _mm256_store_ps(screen[3], invW);
         alignas(32) std::int32_t snapped[2][8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[0]),
-                        wideSnap(_mm256_castps256_ps128(sx)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[0] + 4),
-                        wideSnap(_mm256_extractf128_ps(sx, 1)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[1]),
-                        wideSnap(_mm256_castps256_ps128(sy)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(snapped[1] + 4),
-                        wideSnap(_mm256_extractf128_ps(sy, 1)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(snapped[0]), snappedX);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(snapped[1]), snappedY);
         int inside = 0;
         for (int lane = 0; lane < 8; ++lane) {
             inside += code[lane] == 0;
@@ -765,6 +827,12 @@ WIDE inline __m256d halfToDouble(__m256i v, int half) {
                                         : _mm256_extracti128_si256(v, 1));
 }
 
+// The same for lanes that hold the bits of floats.
+WIDE inline __m256d floatHalfToDouble(__m256i v, int half) {
+    const __m256 f = _mm256_castsi256_ps(v);
+    return _mm256_cvtps_pd(half == 0 ? _mm256_castps256_ps128(f) : _mm256_extractf128_ps(f, 1));
+}
+
 // The lanes of a byte mask, one bit per lane, as a vector mask.
 WIDE inline __m256i laneMask(unsigned bits) {
     const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
@@ -804,6 +872,67 @@ WIDE inline WideEdge wideEdge(__m256i xa, __m256i ya, __m256i xb, __m256i yb, __
     return e;
 }
 
+// Solves the planes of eight triangles, lane by lane, with the very operations of
+// solvePlanesWide on the same doubles: the same floats, but for the sign of zero slopes of a
+// value +0 at every corner, which solvePlanesWide sets to +0 without working them out where
+// four such values come together; the sign is read nowhere (the value is +0 at every pixel,
+// and no tap lies halfway with a zero slope). Triangle j has the snapped corners
+// (x0, y0), (x1, y1), (x2, y2) in lane j; its corners are vertices k + j, k + j + 1 and
+// k + j + 2 of the draw, the last two swapped where oddLanes is set and again where swap is.
+// rows[p] holds value p of every vertex (depth, 1/w, then the attributes); planes first..
+// count-1 are solved, as a plane group (see BatchTriangle::planes) at out.
+WIDE void solveLanePlanes(const float* const* rows, int first, int count, __m256i x0, __m256i x1,
+                          __m256i x2, __m256i y0, __m256i y1, __m256i y2, __m256i oddLanes,
+                          __m256i swap, UINT k, float* out) {
+    // The frame of planeFrame, four lanes at a time: the corners from corner 0, in pixels
+    // (times 1/256, as exact as the division), and 1 / the determinant.
+    const __m256d toPixels = _mm256_set1_pd(1.0 / double(SUBPIXEL));
+    const __m256i ex1 = _mm256_sub_epi32(x1, x0), ey1 = _mm256_sub_epi32(y1, y0);
+    const __m256i ex2 = _mm256_sub_epi32(x2, x0), ey2 = _mm256_sub_epi32(y2, y0);
+    __m256d fx1[2], fy1[2], fx2[2], fy2[2], invDet[2];
+    for (int half = 0; half < 2; ++half) {
+        fx1[half] = _mm256_mul_pd(halfToDouble(ex1, half), toPixels);
+        fy1[half] = _mm256_mul_pd(halfToDouble(ey1, half), toPixels);
+        fx2[half] = _mm256_mul_pd(halfToDouble(ex2, half), toPixels);
+        fy2[half] = _mm256_mul_pd(halfToDouble(ey2, half), toPixels);
+        invDet[half] =
+            _mm256_div_pd(_mm256_set1_pd(1.0), _mm256_sub_pd(_mm256_mul_pd(fx1[half], fy2[half]),
+                                                             _mm256_mul_pd(fx2[half], fy1[half])));
+    }
+    __m256i zeroAttributes = _mm256_setzero_si256();
+    for (int p = first; p < count; ++p) {
+        const __m256i f0 = loadLanes(rows[p], k);
+        const __m256i fb = loadLanes(rows[p], k + 1), fc = loadLanes(rows[p], k + 2);
+        __m256i f1 = _mm256_blendv_epi8(fb, fc, oddLanes);
+        __m256i f2 = _mm256_blendv_epi8(fc, fb, oddLanes);
+        const __m256i s1 = f1;
+        f1 = _mm256_blendv_epi8(f1, f2, swap);
+        f2 = _mm256_blendv_epi8(f2, s1, swap);
+        if (p >= 2) {
+            const __m256i zeros = _mm256_cmpeq_epi32(_mm256_or_si256(_mm256_or_si256(f0, f1), f2),
+                                                     _mm256_setzero_si256());
+            zeroAttributes = _mm256_or_si256(
+                zeroAttributes, _mm256_and_si256(zeros, _mm256_set1_epi32(1 << (p - 2))));
+        }
+        float* plane = out + 8 * (1 + 3 * (p - first));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(plane + 16), f0);
+        for (int half = 0; half < 2; ++half) {
+            const __m256d p0 = floatHalfToDouble(f0, half);
+            const __m256d d1 = _mm256_sub_pd(floatHalfToDouble(f1, half), p0);
+            const __m256d d2 = _mm256_sub_pd(floatHalfToDouble(f2, half), p0);
+            const __m256d a = _mm256_mul_pd(
+                _mm256_sub_pd(_mm256_mul_pd(d1, fy2[half]), _mm256_mul_pd(d2, fy1[half])),
+                invDet[half]);
+            const __m256d b = _mm256_mul_pd(
+                _mm256_sub_pd(_mm256_mul_pd(d2, fx1[half]), _mm256_mul_pd(d1, fx2[half])),
+                invDet[half]);
+            _mm_storeu_ps(plane + 4 * half, _mm256_cvtpd_ps(a));
+            _mm_storeu_ps(plane + 8 + 4 * half, _mm256_cvtpd_ps(b));
+        }
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), zeroAttributes);
+}
+
 } // namespace
 
 // Triangle j of the strip is (j, j + 1, j + 2), its last two swapped where j is odd; eight of
@@ -811,7 +940,8 @@ WIDE inline WideEdge wideEdge(__m256i xa, __m256i ya, __m256i xb, __m256i yb, __
 // area (exact in doubles, as the snapped positions stay within ±2^22), culling, the winding,
 // the bounds and the pixel centres within them, and, where there are few, which are covered,
 // as coverageNear finds them. Lanes whose corners lie too far for that take coverageWide.
-// The triangles kept are then stored and binned one by one, in order.
+// The eight triangles' planes are solved together, into a plane group; those kept are then
+// stored and binned one by one, in order, each with its lane of the group.
 WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
     const __m256i oddLanes = _mm256_setr_epi32(0, -1, 0, -1, 0, -1, 0, -1);
     const __m256i clipX0 = _mm256_set1_epi32(t.clipX0), clipY0 = _mm256_set1_epi32(t.clipY0);
@@ -819,20 +949,24 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
     const __m256i clipY1 = _mm256_set1_epi32(t.clipY1 - 1);
     const __m256i roundUp = _mm256_set1_epi32(SUBPIXEL_ONE - 1);
     const __m256i one = _mm256_set1_epi32(1);
+    // The planes solved: depth only where the draw reads it.
+    const int firstPlane = draws[currentDraw_].depthRead ? 0 : 1;
+    const int planeCount = 2 + storedAttributes_;
+    const std::size_t groupFloats = 8 * (1 + 3 * static_cast<std::size_t>(planeCount - firstPlane));
+    const float* rows[2 + MAX_ATTRIBUTES];
+    for (int p = 0; p < planeCount; ++p) {
+        rows[p] = lanes_.data() + static_cast<std::size_t>(2 + p) * laneStride_;
+    }
+    const std::uint32_t noVertices[3] = {0, 0, 0};
     for (UINT k = 0; k < count; k += 8) { // k even: the odd lanes are the odd triangles
         const __m256i xa = loadLanes(snappedX_.data(), k), xb = loadLanes(snappedX_.data(), k + 1),
                       xc = loadLanes(snappedX_.data(), k + 2);
         const __m256i ya = loadLanes(snappedY_.data(), k), yb = loadLanes(snappedY_.data(), k + 1),
                       yc = loadLanes(snappedY_.data(), k + 2);
-        const __m256i oa = loadLanes(projected_.data(), k),
-                      ob = loadLanes(projected_.data(), k + 1),
-                      oc = loadLanes(projected_.data(), k + 2);
         __m256i x1 = _mm256_blendv_epi8(xb, xc, oddLanes),
                 x2 = _mm256_blendv_epi8(xc, xb, oddLanes);
         __m256i y1 = _mm256_blendv_epi8(yb, yc, oddLanes),
                 y2 = _mm256_blendv_epi8(yc, yb, oddLanes);
-        __m256i o1 = _mm256_blendv_epi8(ob, oc, oddLanes),
-                o2 = _mm256_blendv_epi8(oc, ob, oddLanes);
         const __m256i x0 = xa, y0 = ya;
 
         // Twice the signed area, four lanes at a time.
@@ -863,10 +997,9 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
         }
         // Keep vertex 0 as the reference of the planes; only the winding changes.
         const __m256i swap = laneMask(negative);
-        const __m256i sx = x1, sy = y1, so = o1;
+        const __m256i sx = x1, sy = y1;
         x1 = _mm256_blendv_epi8(x1, x2, swap), x2 = _mm256_blendv_epi8(x2, sx, swap);
         y1 = _mm256_blendv_epi8(y1, y2, swap), y2 = _mm256_blendv_epi8(y2, sy, swap);
-        o1 = _mm256_blendv_epi8(o1, o2, swap), o2 = _mm256_blendv_epi8(o2, so, swap);
 
         const __m256i minX = _mm256_min_epi32(x0, _mm256_min_epi32(x1, x2));
         const __m256i maxX = _mm256_max_epi32(x0, _mm256_max_epi32(x1, x2));
@@ -932,11 +1065,15 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
             _mm256_store_si256(reinterpret_cast<__m256i*>(cover), covered);
         }
 
+        const auto group = static_cast<std::uint32_t>(planes_.size());
+        solveLanePlanes(rows, firstPlane, planeCount, x0, x1, x2, y0, y1, y2, oddLanes, swap, k,
+                        planes_.append(groupFloats));
+        bool stored = false;
+
         // Lane by lane from here: each value's eight lanes in memory.
-        enum { X0, X1, X2, Y0, Y1, Y2, O0, O1, O2, COL_MIN, COL_MAX, ROW_MIN, ROW_MAX, VALUES };
+        enum { X0, X1, X2, Y0, Y1, Y2, COL_MIN, COL_MAX, ROW_MIN, ROW_MAX, VALUES };
         alignas(32) std::int32_t lane[VALUES][8];
-        const __m256i values[VALUES] = {x0, x1, x2,     y0,     y1,     y2,    oa,
-                                        o1, o2, colMin, colMax, rowMin, rowMax};
+        const __m256i values[VALUES] = {x0, x1, x2, y0, y1, y2, colMin, colMax, rowMin, rowMax};
         for (int v = 0; v < VALUES; ++v) {
             _mm256_store_si256(reinterpret_cast<__m256i*>(lane[v]), values[v]);
         }
@@ -944,9 +1081,6 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
             const int j = std::countr_zero(keep);
             const std::int32_t x[3] = {lane[X0][j], lane[X1][j], lane[X2][j]};
             const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
-            const std::uint32_t vertex[3] = {static_cast<std::uint32_t>(lane[O0][j]),
-                                             static_cast<std::uint32_t>(lane[O1][j]),
-                                             static_cast<std::uint32_t>(lane[O2][j])};
             const int left = lane[COL_MIN][j], right = lane[COL_MAX][j];
             const int top = lane[ROW_MIN][j], bottom = lane[ROW_MAX][j];
             std::uint32_t covers = 0;
@@ -959,7 +1093,12 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
                     continue;
                 }
             }
-            storeTriangle(x, y, vertex, left, right, top, bottom, covers);
+            storeTriangle(x, y, noVertices, group + static_cast<std::uint32_t>(j), left, right, top,
+                          bottom, covers);
+            stored = true;
+        }
+        if (!stored) {
+            planes_.shrink(group);
         }
     }
 }
@@ -979,6 +1118,11 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
     // Room for emitStripWide's last lanes to read past the last vertex.
     constexpr UINT LANE_SLACK = 8;
     projected_.assign(vertexCount + LANE_SLACK, UINT32_MAX);
+    // The reference path keeps the one-by-one loops, so the two are compared.
+    const bool wide = TESSIVANE_WIDE && draws[draw].program.wide && !draws[draw].reference;
+    // The vertices of a strip drawn wide go to the lanes, whose triangles solve their planes
+    // at set-up, eight at a time; they reach the pool only if the strip is clipped after all.
+    const bool toLanes = wide && type == D3DPT_TRIANGLESTRIP && !t.preTransformed;
     bool everyVertexInside = false;
     if (!t.preTransformed) {
         // Every vertex inside all planes is drawn by the triangles that use it as it is, so
@@ -986,16 +1130,23 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
         codes_.resize(vertexCount);
         snappedX_.resize(vertexCount + LANE_SLACK);
         snappedY_.resize(vertexCount + LANE_SLACK);
+        if (toLanes) {
+            laneStride_ = vertexCount + LANE_SLACK;
+            lanes_.resize((4 + static_cast<std::size_t>(storedAttributes_)) * laneStride_);
+        }
         UINT i = 0;
 #if TESSIVANE_WIDE
-        // The reference path keeps the one-by-one loop, so the two are compared.
-        if (draws[draw].program.wide && !draws[draw].reference) {
-            i = prepareVerticesWide(t, vertices, vertexCount);
+        if (wide) {
+            i = prepareVerticesWide(t, vertices, vertexCount, toLanes);
         }
 #endif
         for (; i < vertexCount; ++i) {
             codes_[i] = static_cast<std::uint8_t>(clipCode(vertices[i].position));
             if (codes_[i] == 0) {
+                if (toLanes) {
+                    projectToLanes(t, vertices[i], i);
+                    continue;
+                }
                 const std::uint32_t o = project(t, vertices[i], true);
                 projected_[i] = o;
                 snappedX_[i] = snap(pool_[o]);
@@ -1006,13 +1157,14 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
             std::all_of(codes_.begin(), codes_.end(), [](std::uint8_t c) { return c == 0; });
     }
 #if TESSIVANE_WIDE
-    // The reference path keeps the one-by-one loop, so the two are compared.
-    if (everyVertexInside && type == D3DPT_TRIANGLESTRIP && draws[draw].program.wide &&
-        !draws[draw].reference) {
+    if (toLanes && everyVertexInside) {
         emitStripWide(t, primitiveCount);
         return;
     }
 #endif
+    if (toLanes) {
+        lanesToPool(vertexCount);
+    }
     for (UINT k = 0; k < primitiveCount; ++k) {
         UINT index[3];
         switch (type) {

@@ -47,7 +47,14 @@ struct PlaneFrame {
     double x1, y1, x2, y2, invDet;
 };
 
-// Sets up a triangle's planes to be solved: vertex 0 as their reference point.
+// Vertex 0 as the reference point of a triangle's planes.
+inline void planeReference(const BatchTriangle& tri, PrimitivePlanes& planes) {
+    planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
+    planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+    planes.perspective = true;
+}
+
+// Sets up a triangle's planes to be solved.
 inline PlaneFrame planeFrame(const BatchTriangle& tri, PrimitivePlanes& planes) {
     PlaneFrame f;
     f.x1 = double(tri.x[1] - tri.x[0]) / SUBPIXEL;
@@ -55,9 +62,7 @@ inline PlaneFrame planeFrame(const BatchTriangle& tri, PrimitivePlanes& planes) 
     f.x2 = double(tri.x[2] - tri.x[0]) / SUBPIXEL;
     f.y2 = double(tri.y[2] - tri.y[0]) / SUBPIXEL;
     f.invDet = 1.0 / (f.x1 * f.y2 - f.x2 * f.y1);
-    planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
-    planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
-    planes.perspective = true;
+    planeReference(tri, planes);
     return f;
 }
 
@@ -133,6 +138,25 @@ void solvePlanesWide(const BatchTriangle& tri, const float* v0, const float* v1,
     solvePlanes(tri, v0, v1, v2, attributeCount, planes);
 }
 #endif
+
+// The planes of a triangle of draw d solved at set-up, from its lane of their plane group.
+// A depth plane the draw does not read is +0.
+inline void takeSolvedPlanes(const BatchTriangle& tri, const DrawRecord& d, const float* lane,
+                             PrimitivePlanes& planes) {
+    planeReference(tri, planes);
+    planes.zeroAttributes = std::bit_cast<std::uint32_t>(lane[0]);
+    const float* value = lane + 8;
+    auto next = [&value] {
+        const Plane p{value[0], value[8], value[16]};
+        value += 24;
+        return p;
+    };
+    planes.z = d.depthRead ? next() : Plane{0.0f, 0.0f, 0.0f};
+    planes.invW = next();
+    for (int k = 0; k < d.storedAttributes; ++k) {
+        planes.attribute[k] = next();
+    }
+}
 
 // Marks the draw's attributes that no vertex stores as +0 at every corner, and where their
 // planes are read, sets those to +0. Gathered pixels do not read them: every triangle of a
@@ -379,8 +403,7 @@ private:
         draw_ = &d;
         // Gathered pixels are shaded from their w and attributes; depth only the test and fog
         // from depth read.
-        depthRead_ = d.state.depthTest ||
-                     (d.state.fogMode != D3DFOG_NONE && d.state.fogSource == FogSource::Z);
+        depthRead_ = d.depthRead;
         PixelChunk& c = scratch_.chunk;
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
         c.halfway.stages = 0;
@@ -465,9 +488,6 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
         default: {
             const BatchTriangle& tri = triangles[index];
             const DrawRecord& draw = draws[tri.draw];
-            const float* v0 = &pool_[tri.vertex[0]];
-            const float* v1 = &pool_[tri.vertex[1]];
-            const float* v2 = &pool_[tri.vertex[2]];
 
             const int y0 = std::max<int>(tri.rowMin, stripTop);
             const int y1 = std::min<int>(tri.rowMax, stripBottom);
@@ -504,10 +524,17 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             }
             PrimitivePlanes planes;
             const bool wide = draw.program.wide && !draw.reference;
-            if (wide) {
-                solvePlanesWide(tri, v0, v1, v2, draw.storedAttributes, planes);
+            if (tri.planes != NO_PLANES) {
+                takeSolvedPlanes(tri, draw, &planes_[tri.planes], planes);
             } else {
-                solvePlanes(tri, v0, v1, v2, draw.storedAttributes, planes);
+                const float* v0 = &pool_[tri.vertex[0]];
+                const float* v1 = &pool_[tri.vertex[1]];
+                const float* v2 = &pool_[tri.vertex[2]];
+                if (wide) {
+                    solvePlanesWide(tri, v0, v1, v2, draw.storedAttributes, planes);
+                } else {
+                    solvePlanes(tri, v0, v1, v2, draw.storedAttributes, planes);
+                }
             }
             clearUnstored(draw, planes, !gathered);
             if (wide && !gathered) {

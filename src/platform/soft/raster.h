@@ -83,6 +83,8 @@ struct DrawRecord {
     // The attributes a vertex carries: state.attributes[0..storedAttributes). Those after
     // them are +0 at every vertex of the draw, and are neither stored nor solved.
     int storedAttributes = 0;
+    // Whether pixels read their depth: for the depth test, or fog from depth.
+    bool depthRead = false;
 };
 
 // Where a draw's geometry lands: the viewport and the culling it is drawn with.
@@ -102,9 +104,18 @@ inline constexpr std::uint32_t lowBits(int n) {
     return ~0u >> (32 - n);
 }
 
+// Marks a triangle whose planes are solved where it is drawn.
+inline constexpr std::uint32_t NO_PLANES = UINT32_MAX;
+
 struct BatchTriangle {
     std::int32_t x[3], y[3]; // snapped positions, 1/256 pixel
-    std::uint32_t vertex[3]; // offsets into the vertex pool
+    std::uint32_t vertex[3]; // offsets into the vertex pool, where planes is NO_PLANES
+    // Where its planes were solved at set-up, or NO_PLANES: lane j of a plane group in the
+    // batch's plane pool, at the group's offset + j. A group holds eight triangles' planes,
+    // each value as eight floats, one per lane: the bits of PrimitivePlanes::zeroAttributes,
+    // then a, b and c of each plane solved (depth where the draw reads it, 1/w, and the
+    // attributes stored).
+    std::uint32_t planes;
     std::uint32_t draw;
     std::int16_t colMin, colMax, rowMin, rowMax; // pixels it may cover, inside the clip
     // The pixels it covers where there are few within the bounds, row by row from rowMin,
@@ -197,8 +208,14 @@ private:
     std::uint32_t project(const GeometryTarget& target, const VertexOutput& v, bool perspective);
     // Clip codes, projections and snapped positions of the first vertices of a draw, eight at
     // a time, as the one-by-one loop of addPrimitives finds them; returns how many it did.
-    UINT prepareVerticesWide(const GeometryTarget& target, const VertexOutput* vertices,
-                             UINT count);
+    // The projections go to the pool, or with toLanes to the lanes.
+    UINT prepareVerticesWide(const GeometryTarget& target, const VertexOutput* vertices, UINT count,
+                             bool toLanes);
+    // Writes the projection of vertex i of the draw, inside every plane, to the lanes.
+    void projectToLanes(const GeometryTarget& target, const VertexOutput& v, UINT i);
+    // Moves the projections of the draw's count vertices that lie inside every plane from the
+    // lanes to the pool.
+    void lanesToPool(UINT count);
     // Emits the triangle of three projected vertices (pool offsets) at their snapped
     // positions x, y.
     void emitTriangle(const GeometryTarget& target, const std::uint32_t vertex[3],
@@ -206,18 +223,20 @@ private:
     // Stores a triangle that is drawn, with the pixels it may cover and (where worked out)
     // those it does, and bins it into the strips of its rows.
     void storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
-                       const std::uint32_t vertex[3], int colMin, int colMax, int rowMin,
-                       int rowMax, std::uint32_t cover);
+                       const std::uint32_t vertex[3], std::uint32_t planes, int colMin, int colMax,
+                       int rowMin, int rowMax, std::uint32_t cover);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
-    // emitPrepared for the count triangles of a strip, eight at a time. The last lanes may
-    // read up to eight vertices past the draw's last.
+    // emitPrepared for the count triangles of a strip whose vertices are in the lanes, eight
+    // at a time, solving the planes of those it keeps as it goes. The last lanes may read up
+    // to eight vertices past the draw's last.
     void emitStripWide(const GeometryTarget& target, UINT count);
     // The same for vertices not snapped yet.
     void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);
     void bin(std::uint32_t entry, int rowMin, int rowMax);
 
-    PodBuffer<float> pool_; // per vertex: X, Y, Z, 1/w, then the draw's attributes
+    PodBuffer<float> pool_;   // per vertex: X, Y, Z, 1/w, then the draw's attributes
+    PodBuffer<float> planes_; // plane groups of triangles solved at set-up
     PodBuffer<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
@@ -225,6 +244,10 @@ private:
     std::vector<std::uint32_t> projected_;          // pool offset of each vertex of the draw
     std::vector<std::uint8_t> codes_;               // clip planes each vertex is outside
     std::vector<std::int32_t> snappedX_, snappedY_; // of each vertex inside every plane
+    // A strip drawn wide keeps its vertices' projections here rather than in the pool, value
+    // by value: row r holds value r of the pool's entry of each vertex, laneStride_ apart.
+    std::vector<float> lanes_;
+    std::size_t laneStride_ = 0;
     std::uint32_t currentDraw_ = 0;
     int storedAttributes_ = 0;
     const AttributeSlot* attributes_ = nullptr;

@@ -183,6 +183,8 @@ const char* SoftDevice::prepareDraw() {
             s.depthTest = false; // a test that cannot fail, against a buffer it does not write
         }
         record_.program = compilePixelProgram(record_.state);
+        record_.depthRead =
+            s.depthTest || (s.fogMode != D3DFOG_NONE && s.fogSource == FogSource::Z);
         record_.reference = reference_;
         // Trailing attributes that the vertex program never writes need no place in the
         // vertices: they are +0 at every one.
