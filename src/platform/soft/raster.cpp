@@ -286,6 +286,24 @@ int coveredSpans(const BatchTriangle& tri, int y0, int y1, RowSpan* spans) {
     return rows;
 }
 
+// The row and column (row << 5 | column) of each centre of a coverage mask, by the width of the
+// bounds it covers.
+struct CentreCells {
+    std::uint16_t cell[33][32];
+};
+
+constexpr CentreCells centreCells() {
+    CentreCells cells{};
+    for (int columns = 1; columns <= 32; ++columns) {
+        for (int i = 0; i < 32; ++i) {
+            cells.cell[columns][i] = static_cast<std::uint16_t>((i / columns) << 5 | (i % columns));
+        }
+    }
+    return cells;
+}
+
+constexpr CentreCells CENTRE_CELLS = centreCells();
+
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
@@ -314,6 +332,36 @@ public:
 
     // Adds the pixels of a triangle of draw d with planes p, in the rows' spans.
     void add(const DrawRecord& d, const PrimitivePlanes& p, const RowSpan* spans, int rows) {
+        addPixels(d, p, [spans, rows](auto&& pixel) {
+            for (int r = 0; r < rows; ++r) {
+                for (int x = spans[r].first; x <= spans[r].last; ++x) {
+                    pixel(x, spans[r].y);
+                }
+            }
+        });
+    }
+
+    // The same for the centres of tri's coverage in bits (those of the strip's rows): one pass
+    // over the bits, where loops over rows and over each row's few pixels would mispredict
+    // their ends again and again.
+    void addCovered(const DrawRecord& d, const PrimitivePlanes& p, const BatchTriangle& tri,
+                    std::uint32_t bits) {
+        const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
+        addPixels(d, p, [&tri, cells, bits](auto&& pixel) {
+            for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
+                const unsigned cell = cells[std::countr_zero(rest)];
+                pixel(tri.colMin + static_cast<int>(cell & 31),
+                      tri.rowMin + static_cast<int>(cell >> 5));
+            }
+        });
+    }
+
+private:
+    // Adds the pixels of a triangle of draw d with planes p: forEach(pixel) calls pixel(x, y)
+    // for each, row by row, left to right.
+    template <class ForEach>
+    [[gnu::always_inline]] void addPixels(const DrawRecord& d, const PrimitivePlanes& p,
+                                          ForEach forEach) {
         if (draw_ != &d) {
             begin(d);
         }
@@ -334,47 +382,41 @@ public:
         PixelChunk& c = scratch_.chunk;
         const bool unitW = p.invW.a == 0.0f && p.invW.b == 0.0f && p.invW.c == 1.0f;
         const bool perspective = p.perspective && !unitW;
-        for (int r = 0; r < rows; ++r) {
-            const int y = spans[r].y;
+        forEach([&](int x, int y) {
             std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
             const float fy = static_cast<float>(y) - p.refY;
-            const float zRow = depthRead_ ? planeRow(p.z, fy) : 0.0f;
-            const float invWRow = planeRow(p.invW, fy);
-            for (int x = spans[r].first; x <= spans[r].last; ++x) {
-                const float fx = static_cast<float>(x) - p.refX;
-                const float z = depthRead_ ? planeAt(zRow, p.z, fx) : 0.0f;
-                if (s.depthTest && !depthTestPixel(s, x, y, z)) {
-                    continue;
-                }
-                const std::uint64_t bit = std::uint64_t{1} << (x & 63);
-                if (c.count == CHUNK) {
-                    flush();
-                    draw_ = &d;
-                    // The rest of the triangle writes what it wrote before; the chunk's
-                    // zero attributes are its own, some of them written twice alike.
-                    zeroSoFar_ = zeros;
-                } else if ((occupied[x >> 6] & bit) != 0) {
-                    release(segmentStart_, c.count);
-                    c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
-                    segmentStart_ = c.count;
-                }
-                occupied[x >> 6] |= bit;
-                const int k = c.count++;
-                c.x[k] = x;
-                c.y[k] = y;
-                c.z[k] = z;
-                const float w = unitW ? 1.0f : 1.0f / planeAt(invWRow, p.invW, fx);
-                c.w[k] = w;
-                for (int i = 0; i < liveCount; ++i) {
-                    const Plane& plane = p.attribute[live[i]];
-                    const float value = (plane.c + plane.b * fy) + plane.a * fx;
-                    destination_[live[i]][k] = perspective ? value * w : value;
-                }
+            const float fx = static_cast<float>(x) - p.refX;
+            const float z = depthRead_ ? planeAt(planeRow(p.z, fy), p.z, fx) : 0.0f;
+            if (s.depthTest && !depthTestPixel(s, x, y, z)) {
+                return;
             }
-        }
+            const std::uint64_t bit = std::uint64_t{1} << (x & 63);
+            if (c.count == CHUNK) {
+                flush();
+                draw_ = &d;
+                // The rest of the triangle writes what it wrote before; the chunk's zero
+                // attributes are its own, some of them written twice alike.
+                zeroSoFar_ = zeros;
+            } else if ((occupied[x >> 6] & bit) != 0) {
+                release(segmentStart_, c.count);
+                c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
+                segmentStart_ = c.count;
+            }
+            occupied[x >> 6] |= bit;
+            const int k = c.count++;
+            c.x[k] = x;
+            c.y[k] = y;
+            c.z[k] = z;
+            const float w = unitW ? 1.0f : 1.0f / planeAt(planeRow(p.invW, fy), p.invW, fx);
+            c.w[k] = w;
+            for (int i = 0; i < liveCount; ++i) {
+                const Plane& plane = p.attribute[live[i]];
+                const float value = (plane.c + plane.b * fy) + plane.a * fx;
+                destination_[live[i]][k] = perspective ? value * w : value;
+            }
+        });
     }
 
-private:
     // Clears the occupancy of the chunk's pixels first..last-1.
     void release(int first, int last) {
         const PixelChunk& c = scratch_.chunk;
@@ -493,7 +535,13 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             const int y1 = std::min<int>(tri.rowMax, stripBottom);
             RowSpan spans[STRIP_ROWS];
             int rows = 0;
-            if (tri.cover != 0) {
+            std::uint32_t coveredHere = 0; // the covered centres in this strip's rows
+            if (tri.cover != 0 && gathered) {
+                const int columns = tri.colMax - tri.colMin + 1;
+                const int lo = (y0 - tri.rowMin) * columns, hi = (y1 - tri.rowMin + 1) * columns;
+                coveredHere = tri.cover & static_cast<std::uint32_t>((std::uint64_t{1} << hi) -
+                                                                     (std::uint64_t{1} << lo));
+            } else if (tri.cover != 0) {
                 rows = coveredSpans(tri, y0, y1, spans);
             } else if (tri.colMax - tri.colMin < NARROW) {
                 const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
@@ -519,7 +567,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                     }
                 }
             }
-            if (rows == 0) {
+            if (rows == 0 && coveredHere == 0) {
                 break; // many small triangles cover no pixel centre of a strip they touch
             }
             PrimitivePlanes planes;
@@ -539,6 +587,10 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             clearUnstored(draw, planes, !gathered);
             if (wide && !gathered) {
                 findHalfwayTaps(draw.state, tri, planes);
+            }
+            if (coveredHere != 0) {
+                gathering.addCovered(draw, planes, tri, coveredHere);
+                break;
             }
             if (gathered) {
                 gathering.add(draw, planes, spans, rows);
