@@ -1063,6 +1063,12 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
             covered =
                 _mm256_and_si256(covered, _mm256_sub_epi32(_mm256_sllv_epi32(one, active), one));
             _mm256_store_si256(reinterpret_cast<__m256i*>(cover), covered);
+            // Those that cover no centre go here, rather than one by one below, where whether
+            // they do is a branch no processor predicts.
+            keep &= ~(near & laneBits(_mm256_cmpeq_epi32(covered, _mm256_setzero_si256())));
+            if (keep == 0) {
+                continue;
+            }
         }
 
         const auto group = static_cast<std::uint32_t>(planes_.size());
@@ -1083,12 +1089,11 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
             const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
             const int left = lane[COL_MIN][j], right = lane[COL_MAX][j];
             const int top = lane[ROW_MIN][j], bottom = lane[ROW_MAX][j];
-            std::uint32_t covers = 0;
-            if ((few >> j) & 1) {
+            auto covers = static_cast<std::uint32_t>(cover[j]); // 0 where not worked out
+            if (((few & ~near) >> j) & 1) {
                 const int columnCount = right - left + 1;
-                covers = (near >> j) & 1 ? static_cast<std::uint32_t>(cover[j])
-                                         : coverageWide(x, y, left, columnCount, top,
-                                                        columnCount * (bottom - top + 1));
+                covers =
+                    coverageWide(x, y, left, columnCount, top, columnCount * (bottom - top + 1));
                 if (covers == 0) {
                     continue;
                 }
