@@ -215,10 +215,13 @@ int narrowSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowS
 }
 
 #if TESSIVANE_WIDE
-// The same, four columns of a row per 256-bit vector of edge values: a column is covered
-// where no edge function is negative, that is where the sign bit of their OR is clear.
-template <int GROUPS>
-WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
+// Steps the edge functions of a triangle whose bounding box is `width` (at most NARROW) columns
+// from colMin over rows y0..y1, four columns of a row per 256-bit vector: a column is covered
+// where no edge function is negative, that is where the sign bit of their OR is clear. Calls
+// row(r, inside) for row y0 + r with its covered columns as bits from colMin up.
+template <int GROUPS, class Row>
+[[gnu::always_inline]] WIDE inline void wideRows(const Edge edges[3], int colMin, int width, int y0,
+                                                 int y1, Row row) {
     __m256i value[3][GROUPS];
     __m256i perRow[3];
     for (int i = 0; i < 3; ++i) {
@@ -232,8 +235,7 @@ WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, R
         perRow[i] = _mm256_set1_epi64x(e.dx * SUBPIXEL);
     }
     const unsigned columns = (1u << width) - 1u;
-    int rows = 0;
-    for (int y = y0; y <= y1; ++y) {
+    for (int r = 0; r <= y1 - y0; ++r) {
         unsigned outside = 0;
         for (int g = 0; g < GROUPS; ++g) {
             const __m256i any =
@@ -243,15 +245,38 @@ WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, R
                 value[i][g] = _mm256_add_epi64(value[i][g], perRow[i]);
             }
         }
-        const unsigned inside = ~outside & columns;
+        row(r, ~outside & columns);
+    }
+}
+
+// narrowSpans with wideRows.
+template <int GROUPS>
+WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
+    int rows = 0;
+    wideRows<GROUPS>(edges, colMin, width, y0, y1, [&](int r, unsigned inside) {
         if (inside != 0) {
-            spans[rows++] = RowSpan{y, colMin + std::countr_zero(inside),
+            spans[rows++] = RowSpan{y0 + r, colMin + std::countr_zero(inside),
                                     colMin + 31 - std::countl_zero(inside)};
         }
-    }
+    });
     return rows;
 }
 
+// The covered pixels of the same rows as bits, for gathering: row y0 + r at bits 16·(r % 4)
+// up of word r / 4, its columns from colMin up.
+template <int GROUPS>
+WIDE void wideRowBits(const Edge edges[3], int colMin, int width, int y0, int y1,
+                      std::uint64_t words[STRIP_ROWS / 4]) {
+    static_assert(NARROW <= 16, "a row's columns take 16 bits");
+    for (int w = 0; w < STRIP_ROWS / 4; ++w) {
+        words[w] = 0;
+    }
+    wideRows<GROUPS>(edges, colMin, width, y0, y1, [words](int r, unsigned inside) {
+        words[r >> 2] |= std::uint64_t{inside} << (16 * (r & 3));
+    });
+}
+
+// The two for any width up to NARROW.
 WIDE int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1,
                          RowSpan* spans) {
     switch ((width + 3) >> 2) {
@@ -263,6 +288,20 @@ WIDE int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int
         return wideSpans<3>(edges, colMin, width, y0, y1, spans);
     default:
         return wideSpans<4>(edges, colMin, width, y0, y1, spans);
+    }
+}
+
+WIDE void narrowRowBitsWide(const Edge edges[3], int colMin, int width, int y0, int y1,
+                            std::uint64_t words[STRIP_ROWS / 4]) {
+    switch ((width + 3) >> 2) {
+    case 1:
+        return wideRowBits<1>(edges, colMin, width, y0, y1, words);
+    case 2:
+        return wideRowBits<2>(edges, colMin, width, y0, y1, words);
+    case 3:
+        return wideRowBits<3>(edges, colMin, width, y0, y1, words);
+    default:
+        return wideRowBits<4>(edges, colMin, width, y0, y1, words);
     }
 }
 #else
@@ -352,6 +391,20 @@ public:
                 const unsigned cell = cells[std::countr_zero(rest)];
                 pixel(tri.colMin + static_cast<int>(cell & 31),
                       tri.rowMin + static_cast<int>(cell >> 5));
+            }
+        });
+    }
+
+    // The same for the pixels of rows y0.. in row bits as wideRowBits writes them, from
+    // column colMin.
+    void addRowBits(const DrawRecord& d, const PrimitivePlanes& p, int colMin, int y0,
+                    const std::uint64_t* words) {
+        addPixels(d, p, [colMin, y0, words](auto&& pixel) {
+            for (int w = 0; w < STRIP_ROWS / 4; ++w) {
+                for (std::uint64_t rest = words[w]; rest != 0; rest &= rest - 1) {
+                    const int bit = std::countr_zero(rest);
+                    pixel(colMin + (bit & 15), y0 + 4 * w + (bit >> 4));
+                }
             }
         });
     }
@@ -533,9 +586,15 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
 
             const int y0 = std::max<int>(tri.rowMin, stripTop);
             const int y1 = std::min<int>(tri.rowMax, stripBottom);
+            const bool wide = draw.program.wide && !draw.reference;
+            // The triangle's pixels in the strip: gathered ones as bits, where they can be
+            // walked in one pass (a triangle's own coverage, or row bits), the others as
+            // spans.
             RowSpan spans[STRIP_ROWS];
             int rows = 0;
-            std::uint32_t coveredHere = 0; // the covered centres in this strip's rows
+            std::uint32_t coveredHere = 0; // the triangle's coverage in the strip's rows
+            std::uint64_t rowBits[STRIP_ROWS / 4];
+            bool anyRowBits = false;
             if (tri.cover != 0 && gathered) {
                 const int columns = tri.colMax - tri.colMin + 1;
                 const int lo = (y0 - tri.rowMin) * columns, hi = (y1 - tri.rowMin + 1) * columns;
@@ -548,10 +607,15 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                                        makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
                                        makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
                 const int width = tri.colMax - tri.colMin + 1;
-                // The reference path keeps to the plain stepping.
-                rows = draw.program.wide && !draw.reference
-                           ? narrowSpansWide(edges, tri.colMin, width, y0, y1, spans)
-                           : narrowSpans(edges, tri.colMin, width, y0, y1, spans);
+#if TESSIVANE_WIDE
+                if (gathered && wide) {
+                    narrowRowBitsWide(edges, tri.colMin, width, y0, y1, rowBits);
+                    anyRowBits = (rowBits[0] | rowBits[1] | rowBits[2] | rowBits[3]) != 0;
+                } else
+#endif
+                    // The reference path keeps to the plain stepping.
+                    rows = wide ? narrowSpansWide(edges, tri.colMin, width, y0, y1, spans)
+                                : narrowSpans(edges, tri.colMin, width, y0, y1, spans);
             } else {
                 const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
                                        makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
@@ -567,11 +631,10 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                     }
                 }
             }
-            if (rows == 0 && coveredHere == 0) {
+            if (rows == 0 && coveredHere == 0 && !anyRowBits) {
                 break; // many small triangles cover no pixel centre of a strip they touch
             }
             PrimitivePlanes planes;
-            const bool wide = draw.program.wide && !draw.reference;
             if (tri.planes != NO_PLANES) {
                 takeSolvedPlanes(tri, draw, &planes_[tri.planes], planes);
             } else {
@@ -590,6 +653,10 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             }
             if (coveredHere != 0) {
                 gathering.addCovered(draw, planes, tri, coveredHere);
+                break;
+            }
+            if (anyRowBits) {
+                gathering.addRowBits(draw, planes, tri.colMin, y0, rowBits);
                 break;
             }
             if (gathered) {
