@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -756,6 +757,9 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
     const float* channels[4] = {c.reg[colorReg][2], c.reg[colorReg][1], c.reg[colorReg][0],
                                 c.reg[alphaReg][3]};
     const __m256i byteMask = _mm256_set1_epi32(0xFF);
+    // Byte offsets of pixels in the target (within 2^31: targets are at most 4096 a side).
+    const __m256i pitch = _mm256_set1_epi32(s.targetPitch);
+    std::uint8_t sink[4];
     int end = c.breakCount > 0 ? c.breaks[0] : c.count;
     int nextBreak = 1;
     for (int k = 0, last = 0; k < c.count; k += last) {
@@ -764,15 +768,18 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
             ++nextBreak;
         }
         last = std::min(8, end - k);
-        std::uint32_t* pixels[8];
-        alignas(32) std::uint32_t words[8] = {};
-        for (int j = 0; j < last; ++j) {
-            pixels[j] = reinterpret_cast<std::uint32_t*>(
-                            s.target + static_cast<std::ptrdiff_t>(c.y[k + j]) * s.targetPitch) +
-                        c.x[k + j];
-            words[j] = *pixels[j];
-        }
-        const __m256i target = _mm256_load_si256(reinterpret_cast<const __m256i*>(words));
+        // The lanes' pixels, read and written eight at a time whatever their number, so that
+        // no loop ends where the stretch does: lanes past it read nothing and write to a
+        // scratch word.
+        const __m256i valid = firstLanes(last);
+        const __m256i offsets =
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_maskload_epi32(c.y + k, valid), pitch),
+                             _mm256_slli_epi32(_mm256_maskload_epi32(c.x + k, valid), 2));
+        const __m256i target = _mm256_mask_i32gather_epi32(
+            _mm256_setzero_si256(), reinterpret_cast<const int*>(s.target), offsets, valid, 1);
+        alignas(32) std::int32_t offset[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(offset), offsets);
+        alignas(32) std::uint32_t words[8];
         __m256 src[4];
         for (int ch = 0; ch < 4; ++ch) {
             src[ch] = saturated(_mm256_loadu_ps(channels[ch] + k));
@@ -790,8 +797,9 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
             packed = _mm256_or_si256(packed, _mm256_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(words), packed);
-        for (int j = 0; j < last; ++j) {
-            *pixels[j] = words[j];
+        for (int j = 0; j < 8; ++j) {
+            std::uint8_t* const pixel = j < last ? s.target + offset[j] : sink;
+            std::memcpy(pixel, &words[j], sizeof words[j]);
         }
     }
 }
