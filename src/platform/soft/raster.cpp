@@ -346,10 +346,12 @@ constexpr CentreCells CENTRE_CELLS = centreCells();
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
-// drawing order. Colour is written later, in chunk order, and where a pixel comes again (the
-// far side of a thin tube over its near side) the chunk records a break: no pixel is twice
-// between two breaks, so no write, narrow or wide, depends on the order of the pixels
-// between them. The bytes are those of shading each triangle alone.
+// drawing order. Colour is written later, in chunk order; the wide blended write takes eight
+// pixels at a time from a break (or the chunk's start) on, each eight read and written
+// together after the eight before them. Where a pixel comes again among the eight it would
+// fall in (the far side of a thin tube over its near side), the chunk records a break before
+// it, so that no eight hold a pixel twice and every pixel is blended in drawing order. The
+// bytes are those of shading each triangle alone.
 class Gathering {
 public:
     Gathering(StripScratch& scratch, int stripTop) : scratch_(scratch), stripTop_(stripTop) {}
@@ -358,7 +360,6 @@ public:
     void flush() {
         PixelChunk& c = scratch_.chunk;
         if (draw_ != nullptr && c.count > 0) {
-            release(segmentStart_, c.count);
             writeZeros(zeroSoFar_);
             shadeGathered(draw_->state, draw_->program, c);
             c.count = 0;
@@ -436,27 +437,25 @@ private:
         const bool unitW = p.invW.a == 0.0f && p.invW.b == 0.0f && p.invW.c == 1.0f;
         const bool perspective = p.perspective && !unitW;
         forEach([&](int x, int y) {
-            std::uint64_t* occupied = scratch_.occupied[y - stripTop_];
             const float fy = static_cast<float>(y) - p.refY;
             const float fx = static_cast<float>(x) - p.refX;
             const float z = depthRead_ ? planeAt(planeRow(p.z, fy), p.z, fx) : 0.0f;
             if (s.depthTest && !depthTestPixel(s, x, y, z)) {
                 return;
             }
-            const std::uint64_t bit = std::uint64_t{1} << (x & 63);
+            const std::int32_t key = y << 16 | x;
             if (c.count == CHUNK) {
                 flush();
                 draw_ = &d;
                 // The rest of the triangle writes what it wrote before; the chunk's zero
                 // attributes are its own, some of them written twice alike.
                 zeroSoFar_ = zeros;
-            } else if ((occupied[x >> 6] & bit) != 0) {
-                release(segmentStart_, c.count);
+            } else if (inGroup(key)) {
                 c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
                 segmentStart_ = c.count;
             }
-            occupied[x >> 6] |= bit;
             const int k = c.count++;
+            scratch_.keys[k] = key;
             c.x[k] = x;
             c.y[k] = y;
             c.z[k] = z;
@@ -470,12 +469,24 @@ private:
         });
     }
 
-    // Clears the occupancy of the chunk's pixels first..last-1.
-    void release(int first, int last) {
-        const PixelChunk& c = scratch_.chunk;
-        for (int k = first; k < last; ++k) {
-            scratch_.occupied[c.y[k] - stripTop_][c.x[k] >> 6] = 0;
-        }
+    // Whether the pixel of the key is among those of the eight that the next pixel would
+    // join (none where it starts eight of its own).
+    bool inGroup(std::int32_t key) const {
+        const int count = scratch_.chunk.count;
+        const int before = (count - segmentStart_) & 7;
+        const std::int32_t* group = scratch_.keys + (count - before);
+#if TESSIVANE_WIDE
+        // All eight compared at once, those past the count ignored.
+        const __m128i wanted = _mm_set1_epi32(key);
+        const int same = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(group)), wanted))) |
+                         _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 4)), wanted)))
+                             << 4;
+        return (same & ((1 << before) - 1)) != 0;
+#else
+        return std::find(group, group + before, key) != group + before;
+#endif
     }
 
     // Writes the attributes of the mask, so far +0 at every corner of the chunk's triangles,
@@ -514,7 +525,7 @@ private:
     StripScratch& scratch_;
     int stripTop_;
     const DrawRecord* draw_ = nullptr;
-    int segmentStart_ = 0;          // the chunk's pixels from here on are all different
+    int segmentStart_ = 0;          // the chunk's last break, or 0
     std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
     bool depthRead_ = false;        // whether the draw reads the pixels' depth
     float* destination_[MAX_ATTRIBUTES] = {};
