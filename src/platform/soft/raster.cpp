@@ -436,13 +436,9 @@ private:
         PixelChunk& c = scratch_.chunk;
         const bool unitW = p.invW.a == 0.0f && p.invW.b == 0.0f && p.invW.c == 1.0f;
         const bool perspective = p.perspective && !unitW;
-        forEach([&](int x, int y) {
-            const float fy = static_cast<float>(y) - p.refY;
-            const float fx = static_cast<float>(x) - p.refX;
-            const float z = depthRead_ ? planeAt(planeRow(p.z, fy), p.z, fx) : 0.0f;
-            if (s.depthTest && !depthTestPixel(s, x, y, z)) {
-                return;
-            }
+        // Places the pixel in the chunk, after a break or in a new chunk where it must be;
+        // returns its index.
+        auto place = [&](int x, int y) {
             const std::int32_t key = y << 16 | x;
             if (c.count == CHUNK) {
                 flush();
@@ -458,6 +454,31 @@ private:
             scratch_.keys[k] = key;
             c.x[k] = x;
             c.y[k] = y;
+            return k;
+        };
+        if (!depthRead_ && !s.depthTest && perspective && liveCount == 1) {
+            // The commonest triangles (thin tubes, say): no depth, one attribute.
+            const Plane invW = p.invW, plane = p.attribute[live[0]];
+            float* const destination = destination_[live[0]];
+            forEach([&](int x, int y) {
+                const float fy = static_cast<float>(y) - p.refY;
+                const float fx = static_cast<float>(x) - p.refX;
+                const int k = place(x, y);
+                c.z[k] = 0.0f;
+                const float w = 1.0f / planeAt(planeRow(invW, fy), invW, fx);
+                c.w[k] = w;
+                destination[k] = ((plane.c + plane.b * fy) + plane.a * fx) * w;
+            });
+            return;
+        }
+        forEach([&](int x, int y) {
+            const float fy = static_cast<float>(y) - p.refY;
+            const float fx = static_cast<float>(x) - p.refX;
+            const float z = depthRead_ ? planeAt(planeRow(p.z, fy), p.z, fx) : 0.0f;
+            if (s.depthTest && !depthTestPixel(s, x, y, z)) {
+                return;
+            }
+            const int k = place(x, y);
             c.z[k] = z;
             const float w = unitW ? 1.0f : 1.0f / planeAt(planeRow(p.invW, fy), p.invW, fx);
             c.w[k] = w;
