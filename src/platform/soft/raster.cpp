@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -276,33 +277,33 @@ WIDE void wideRowBits(const Edge edges[3], int colMin, int width, int y0, int y1
     });
 }
 
-// The two for any width up to NARROW.
-WIDE int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1,
-                         RowSpan* spans) {
+// f(std::integral_constant<int, G>()) for the G groups of four columns of a width up to
+// NARROW.
+template <class F>
+inline auto byColumnGroups(int width, F f) {
     switch ((width + 3) >> 2) {
     case 1:
-        return wideSpans<1>(edges, colMin, width, y0, y1, spans);
+        return f(std::integral_constant<int, 1>());
     case 2:
-        return wideSpans<2>(edges, colMin, width, y0, y1, spans);
+        return f(std::integral_constant<int, 2>());
     case 3:
-        return wideSpans<3>(edges, colMin, width, y0, y1, spans);
+        return f(std::integral_constant<int, 3>());
     default:
-        return wideSpans<4>(edges, colMin, width, y0, y1, spans);
+        return f(std::integral_constant<int, 4>());
     }
 }
 
-WIDE void narrowRowBitsWide(const Edge edges[3], int colMin, int width, int y0, int y1,
-                            std::uint64_t words[STRIP_ROWS / 4]) {
-    switch ((width + 3) >> 2) {
-    case 1:
-        return wideRowBits<1>(edges, colMin, width, y0, y1, words);
-    case 2:
-        return wideRowBits<2>(edges, colMin, width, y0, y1, words);
-    case 3:
-        return wideRowBits<3>(edges, colMin, width, y0, y1, words);
-    default:
-        return wideRowBits<4>(edges, colMin, width, y0, y1, words);
-    }
+// The two for any width up to NARROW.
+int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
+    return byColumnGroups(width, [&](auto groups) {
+        return wideSpans<groups()>(edges, colMin, width, y0, y1, spans);
+    });
+}
+
+void narrowRowBitsWide(const Edge edges[3], int colMin, int width, int y0, int y1,
+                       std::uint64_t words[STRIP_ROWS / 4]) {
+    byColumnGroups(
+        width, [&](auto groups) { wideRowBits<groups()>(edges, colMin, width, y0, y1, words); });
 }
 #else
 int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
