@@ -458,14 +458,14 @@ private:
             return k;
         };
         if (!depthRead_ && !s.depthTest && perspective && liveCount == 1) {
-            // The commonest triangles (thin tubes, say): no depth, one attribute.
+            // The commonest triangles (thin tubes, say): no depth, one attribute. Nothing
+            // reads these pixels' depth, so none is stored.
             const Plane invW = p.invW, plane = p.attribute[live[0]];
             float* const destination = destination_[live[0]];
             forEach([&](int x, int y) {
                 const float fy = static_cast<float>(y) - p.refY;
                 const float fx = static_cast<float>(x) - p.refX;
                 const int k = place(x, y);
-                c.z[k] = 0.0f;
                 const float w = 1.0f / planeAt(planeRow(invW, fy), invW, fx);
                 c.w[k] = w;
                 destination[k] = ((plane.c + plane.b * fy) + plane.a * fx) * w;
