@@ -457,7 +457,8 @@ private:
             c.y[k] = y;
             return k;
         };
-        if (!depthRead_ && !s.depthTest && perspective && liveCount == 1) {
+        // Without depth read there is no depth test either.
+        if (!d.depthRead && perspective && liveCount == 1) {
             // The commonest triangles (thin tubes, say): no depth, one attribute. Nothing
             // reads these pixels' depth, so none is stored.
             const Plane invW = p.invW, plane = p.attribute[live[0]];
@@ -475,7 +476,7 @@ private:
         forEach([&](int x, int y) {
             const float fy = static_cast<float>(y) - p.refY;
             const float fx = static_cast<float>(x) - p.refX;
-            const float z = depthRead_ ? planeAt(planeRow(p.z, fy), p.z, fx) : 0.0f;
+            const float z = d.depthRead ? planeAt(planeRow(p.z, fy), p.z, fx) : 0.0f;
             if (s.depthTest && !depthTestPixel(s, x, y, z)) {
                 return;
             }
@@ -529,9 +530,6 @@ private:
     void begin(const DrawRecord& d) {
         flush();
         draw_ = &d;
-        // Gathered pixels are shaded from their w and attributes; depth only the test and fog
-        // from depth read.
-        depthRead_ = d.depthRead;
         PixelChunk& c = scratch_.chunk;
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
         c.halfway.stages = 0;
@@ -549,7 +547,6 @@ private:
     const DrawRecord* draw_ = nullptr;
     int segmentStart_ = 0;          // the chunk's last break, or 0
     std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
-    bool depthRead_ = false;        // whether the draw reads the pixels' depth
     float* destination_[MAX_ATTRIBUTES] = {};
 };
 
