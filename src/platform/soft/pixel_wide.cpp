@@ -58,17 +58,11 @@ WIDE inline __m256i addressed(__m256i i, int size) {
 // The eight texels at the given indices. Loaded one by one: the processor's gather
 // instruction is several times slower than that where it is microcoded.
 WIDE inline __m256i gathered(const int* texels, __m256i index) {
-    alignas(32) int at[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-    return _mm256_setr_epi32(texels[at[0]], texels[at[1]], texels[at[2]], texels[at[3]],
-                             texels[at[4]], texels[at[5]], texels[at[6]], texels[at[7]]);
+    return _mm256_i32gather_epi32(texels, index, 4);
 }
 
 WIDE inline __m256 gathered(const float* values, __m256i index) {
-    alignas(32) int at[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-    return _mm256_setr_ps(values[at[0]], values[at[1]], values[at[2]], values[at[3]], values[at[4]],
-                          values[at[5]], values[at[6]], values[at[7]]);
+    return _mm256_i32gather_ps(values, index, 4);
 }
 
 WIDE inline void store(int* to, __m256i value) {
