@@ -84,6 +84,23 @@ void readElement(std::uint8_t type, const std::uint8_t* p, float out[4]) {
     }
 }
 
+// A large vertex buffer is read from far down the memory hierarchy every frame. Vertices are
+// asked for this many batches before they are processed, to arrive in the meantime.
+constexpr UINT PREFETCH_BATCHES = 1;
+
+// Asks for the batch of vertices from `first` on, those of them below count.
+void prefetchVertices(const std::uint8_t* data, UINT stride, UINT first, UINT count) {
+    if (first >= count) {
+        return;
+    }
+    const std::uint8_t* from = data + static_cast<std::size_t>(first) * stride;
+    const std::size_t bytes =
+        static_cast<std::size_t>(std::min<UINT>(VERTEX_BATCH, count - first)) * stride;
+    for (std::size_t at = 0; at < bytes; at += 64) {
+        __builtin_prefetch(from + at);
+    }
+}
+
 void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride, int count,
                  VertexRegisters& r) {
     for (int i = 0; i < fetch.inputCount; ++i) {
@@ -591,6 +608,7 @@ void runVertexProgram(const VertexShaderSetup& setup, const std::uint8_t* data, 
                                    : reinterpret_cast<const float(*)[4]>(program.defined.data());
     for (UINT first = 0; first < count; first += VERTEX_BATCH) {
         const int n = static_cast<int>(std::min<UINT>(VERTEX_BATCH, count - first));
+        prefetchVertices(data, stride, first + PREFETCH_BATCHES * VERTEX_BATCH, count);
         fetchInputs(setup.fetch, data + static_cast<std::size_t>(first) * stride, stride, n,
                     registers);
         const VertexRun run{&registers, n, setup.constants, defined};
