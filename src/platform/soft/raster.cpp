@@ -554,25 +554,29 @@ private:
 
 // The triangles and planes a strip draws were mostly set up by another thread, on another
 // core. Those of the entries a few places ahead are asked for early, so that they are here
-// when needed: the triangle PREFETCH_AHEAD entries on, and the planes of the one
-// PLANES_AHEAD entries on (its triangle, asked for before, says where they are).
+// when needed: the triangle PREFETCH_AHEAD entries on (and the first ones before the strip
+// starts), and the planes of the one PLANES_AHEAD entries on (its triangle, asked for
+// before, says where they are).
 constexpr std::size_t PREFETCH_AHEAD = 16;
 constexpr std::size_t PLANES_AHEAD = 8;
 // 1/w and one attribute, a lane's first two planes past the depth, lie within this many
 // cache lines (of 16 floats) from the lane's start.
 constexpr int PLANE_LINES = 4;
 
-inline void Batch::fetchAhead(const std::vector<std::uint32_t>& bin, std::size_t e) const {
-    if (e + PREFETCH_AHEAD < bin.size() && (bin[e + PREFETCH_AHEAD] & BIN_KIND) == BIN_TRIANGLE) {
-        const BatchTriangle& ahead = triangles[bin[e + PREFETCH_AHEAD] & ~BIN_KIND];
-        __builtin_prefetch(&ahead);
-        __builtin_prefetch(reinterpret_cast<const char*>(&ahead) + sizeof ahead - 1);
+inline void Batch::fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const {
+    if (e < bin.size() && (bin[e] & BIN_KIND) == BIN_TRIANGLE) {
+        const BatchTriangle& tri = triangles[bin[e] & ~BIN_KIND];
+        __builtin_prefetch(&tri);
+        __builtin_prefetch(reinterpret_cast<const char*>(&tri) + sizeof tri - 1);
     }
-    if (e + PLANES_AHEAD < bin.size() && (bin[e + PLANES_AHEAD] & BIN_KIND) == BIN_TRIANGLE) {
-        const BatchTriangle& ahead = triangles[bin[e + PLANES_AHEAD] & ~BIN_KIND];
-        if (ahead.planes != NO_PLANES) {
+}
+
+inline void Batch::fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const {
+    if (e < bin.size() && (bin[e] & BIN_KIND) == BIN_TRIANGLE) {
+        const BatchTriangle& tri = triangles[bin[e] & ~BIN_KIND];
+        if (tri.planes != NO_PLANES) {
             for (int line = 0; line < PLANE_LINES; ++line) {
-                __builtin_prefetch(&planes_[ahead.planes] + 16 * line);
+                __builtin_prefetch(&planes_[tri.planes] + 16 * line);
             }
         }
     }
@@ -584,10 +588,14 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
     PixelChunk& chunk = scratch.chunk;
     Gathering gathering(scratch, stripTop);
     const std::vector<std::uint32_t>& bin = bins_[strip];
+    for (std::size_t e = 0; e < PREFETCH_AHEAD; ++e) {
+        fetchTriangle(bin, e);
+    }
     for (std::size_t e = 0; e < bin.size(); ++e) {
         const std::uint32_t entry = bin[e];
         const std::uint32_t index = entry & ~BIN_KIND;
-        fetchAhead(bin, e);
+        fetchTriangle(bin, e + PREFETCH_AHEAD);
+        fetchPlanes(bin, e + PLANES_AHEAD);
         const std::uint32_t kind = entry & BIN_KIND;
         const bool gathered = kind == BIN_TRIANGLE && !draws[triangles[index].draw].reference &&
                               triangles[index].colMax - triangles[index].colMin < NARROW &&

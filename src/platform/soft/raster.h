@@ -234,8 +234,9 @@ private:
     // The same for vertices not snapped yet.
     void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);
     void bin(std::uint32_t entry, int rowMin, int rowMax);
-    // Asks for what drawing the entries of a strip's bin after entry e will read.
-    void fetchAhead(const std::vector<std::uint32_t>& bin, std::size_t e) const;
+    // Ask for the triangle, or its planes, that entry e of a strip's bin (if any) will read.
+    void fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const;
+    void fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const;
 
     PodBuffer<float> pool_;   // per vertex: X, Y, Z, 1/w, then the draw's attributes
     PodBuffer<float> planes_; // plane groups of triangles solved at set-up
