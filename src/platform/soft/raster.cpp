@@ -559,25 +559,28 @@ private:
 // before, says where they are).
 constexpr std::size_t PREFETCH_AHEAD = 16;
 constexpr std::size_t PLANES_AHEAD = 8;
-// 1/w and one attribute, a lane's first two planes past the depth, lie within this many
-// cache lines (of 16 floats) from the lane's start.
+// A lane's first two planes (1/w and one attribute, where the draw reads no depth) lie
+// within this many cache lines (of 16 floats) from the lane's start.
 constexpr int PLANE_LINES = 4;
 
+inline const BatchTriangle* Batch::triangleAt(const std::vector<std::uint32_t>& bin,
+                                              std::size_t e) const {
+    return e < bin.size() && (bin[e] & BIN_KIND) == BIN_TRIANGLE ? &triangles[bin[e] & ~BIN_KIND]
+                                                                 : nullptr;
+}
+
 inline void Batch::fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const {
-    if (e < bin.size() && (bin[e] & BIN_KIND) == BIN_TRIANGLE) {
-        const BatchTriangle& tri = triangles[bin[e] & ~BIN_KIND];
-        __builtin_prefetch(&tri);
-        __builtin_prefetch(reinterpret_cast<const char*>(&tri) + sizeof tri - 1);
+    if (const BatchTriangle* tri = triangleAt(bin, e)) {
+        __builtin_prefetch(tri);
+        __builtin_prefetch(reinterpret_cast<const char*>(tri) + sizeof *tri - 1);
     }
 }
 
 inline void Batch::fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const {
-    if (e < bin.size() && (bin[e] & BIN_KIND) == BIN_TRIANGLE) {
-        const BatchTriangle& tri = triangles[bin[e] & ~BIN_KIND];
-        if (tri.planes != NO_PLANES) {
-            for (int line = 0; line < PLANE_LINES; ++line) {
-                __builtin_prefetch(&planes_[tri.planes] + 16 * line);
-            }
+    const BatchTriangle* tri = triangleAt(bin, e);
+    if (tri != nullptr && tri->planes != NO_PLANES) {
+        for (int line = 0; line < PLANE_LINES; ++line) {
+            __builtin_prefetch(&planes_[tri->planes] + 16 * line);
         }
     }
 }

@@ -234,6 +234,8 @@ private:
     // The same for vertices not snapped yet.
     void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);
     void bin(std::uint32_t entry, int rowMin, int rowMax);
+    // The triangle of entry e of a strip's bin, or null where there is none.
+    const BatchTriangle* triangleAt(const std::vector<std::uint32_t>& bin, std::size_t e) const;
     // Ask for the triangle, or its planes, that entry e of a strip's bin (if any) will read.
     void fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const;
     void fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const;
