@@ -35,11 +35,9 @@ struct alignas(64) PixelChunk {
     };
     int runCount = 0;
     Run runs[CHUNK];
-    // Where a pixel already in the chunk comes again (pixels gathered from many primitives):
-    // the places of the breakCount breaks, ascending. Pixels between two breaks are all
-    // different, and those before a break are written before those after it.
-    int breakCount = 0;
-    std::uint8_t breaks[CHUNK];
+    // Whether a pixel may be in the chunk more than once (pixels gathered from many
+    // primitives); they are written in chunk order.
+    bool mayRepeat = false;
 };
 static_assert(CHUNK <= 255, "a run's place and length are bytes");
 

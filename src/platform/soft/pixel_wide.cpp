@@ -743,10 +743,27 @@ WIDE inline __m256 blendFactor(const __m256 src[4], int channel) {
     }
 }
 
+// Bit j for each lane j whose value one of the lanes before it also holds.
+WIDE inline unsigned repeatedLanes(__m256i v) {
+    // Lane j against lane j - r, round the eight: for j >= r an earlier lane, for j < r the
+    // later lane j + 8 - r, which repeats lane j. Four turns meet every pair.
+    unsigned repeated = 0;
+    for (int r = 1; r <= 4; ++r) {
+        const __m256i from = _mm256_and_si256(
+            _mm256_sub_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(r)),
+            _mm256_set1_epi32(7));
+        const auto same = static_cast<unsigned>(_mm256_movemask_ps(
+            _mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_permutevar8x32_epi32(v, from)))));
+        repeated |= (same & (0xFFu << r)) | (same & ((1u << r) - 1u)) << (8 - r);
+    }
+    return repeated & 0xFFu;
+}
+
 // The colour blended with the target: source · SRC + target · DST on each clamped channel,
-// the target's bytes read as byte / 255, eight pixels at a time. The pixels between two of
-// the chunk's breaks are all different, so eight of them are read and written together;
-// each stretch is written before the next is read.
+// the target's bytes read as byte / 255, eight pixels at a time. Where the chunk's pixels
+// may repeat (gathered from many triangles: a thin tube's far side under its near side),
+// eight are read and written together only up to the first that repeats one before it, and
+// the next eight start there: every pixel is blended over what those before it wrote.
 template <DWORD SRC, DWORD DST, bool ALPHA_TARGET>
 WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg) {
     const float* channels[4] = {c.reg[colorReg][2], c.reg[colorReg][1], c.reg[colorReg][0],
@@ -755,21 +772,22 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
     // Byte offsets of pixels in the target (within 2^31: targets are at most 4096 a side).
     const __m256i pitch = _mm256_set1_epi32(s.targetPitch);
     std::uint8_t sink[4];
-    int end = c.breakCount > 0 ? c.breaks[0] : c.count;
-    int nextBreak = 1;
     for (int k = 0, last = 0; k < c.count; k += last) {
-        if (k == end) { // the next stretch
-            end = nextBreak < c.breakCount ? c.breaks[nextBreak] : c.count;
-            ++nextBreak;
-        }
-        last = std::min(8, end - k);
+        last = std::min(8, c.count - k);
         // The lanes' pixels, read and written eight at a time whatever their number, so that
-        // no loop ends where the stretch does: lanes past it read nothing and write to a
+        // no loop ends where the pixels do: lanes past them read nothing and write to a
         // scratch word.
-        const __m256i valid = firstLanes(last);
+        __m256i valid = firstLanes(last);
         const __m256i offsets =
             _mm256_add_epi32(_mm256_mullo_epi32(_mm256_maskload_epi32(c.y + k, valid), pitch),
                              _mm256_slli_epi32(_mm256_maskload_epi32(c.x + k, valid), 2));
+        if (c.mayRepeat) {
+            const unsigned repeats = repeatedLanes(offsets) & ((1u << last) - 1u);
+            if (repeats != 0) {
+                last = std::countr_zero(repeats);
+                valid = firstLanes(last);
+            }
+        }
         const __m256i target = _mm256_mask_i32gather_epi32(
             _mm256_setzero_si256(), reinterpret_cast<const int*>(s.target), offsets, valid, 1);
         alignas(32) std::int32_t offset[8];

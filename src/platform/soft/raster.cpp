@@ -347,11 +347,8 @@ constexpr CentreCells CENTRE_CELLS = centreCells();
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
-// drawing order. Colour is written later, in chunk order; the wide blended write takes eight
-// pixels at a time from a break (or the chunk's start) on, each eight read and written
-// together after the eight before them. Where a pixel comes again among the eight it would
-// fall in (the far side of a thin tube over its near side), the chunk records a break before
-// it, so that no eight hold a pixel twice and every pixel is blended in drawing order. The
+// drawing order. Colour is written later, in chunk order: a pixel that comes again (the far
+// side of a thin tube over its near side) is blended over what its earlier place wrote. The
 // bytes are those of shading each triangle alone.
 class Gathering {
 public:
@@ -365,8 +362,7 @@ public:
             shadeGathered(draw_->state, draw_->program, c);
             c.count = 0;
         }
-        c.breakCount = 0;
-        segmentStart_ = 0;
+        c.mayRepeat = false;
         zeroSoFar_ = ~0u;
         draw_ = nullptr;
     }
@@ -437,22 +433,17 @@ private:
         PixelChunk& c = scratch_.chunk;
         const bool unitW = p.invW.a == 0.0f && p.invW.b == 0.0f && p.invW.c == 1.0f;
         const bool perspective = p.perspective && !unitW;
-        // Places the pixel in the chunk, after a break or in a new chunk where it must be;
-        // returns its index.
+        // Places the pixel in the chunk, in a new one where it is full; returns its index.
         auto place = [&](int x, int y) {
-            const std::int32_t key = y << 16 | x;
             if (c.count == CHUNK) {
                 flush();
                 draw_ = &d;
+                c.mayRepeat = true;
                 // The rest of the triangle writes what it wrote before; the chunk's zero
                 // attributes are its own, some of them written twice alike.
                 zeroSoFar_ = zeros;
-            } else if (inGroup(key)) {
-                c.breaks[c.breakCount++] = static_cast<std::uint8_t>(c.count);
-                segmentStart_ = c.count;
             }
             const int k = c.count++;
-            scratch_.keys[k] = key;
             c.x[k] = x;
             c.y[k] = y;
             return k;
@@ -492,26 +483,6 @@ private:
         });
     }
 
-    // Whether the pixel of the key is among those of the eight that the next pixel would
-    // join (none where it starts eight of its own).
-    bool inGroup(std::int32_t key) const {
-        const int count = scratch_.chunk.count;
-        const int before = (count - segmentStart_) & 7;
-        const std::int32_t* group = scratch_.keys + (count - before);
-#if TESSIVANE_WIDE
-        // All eight compared at once, those past the count ignored.
-        const __m128i wanted = _mm_set1_epi32(key);
-        const int same = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(group)), wanted))) |
-                         _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 4)), wanted)))
-                             << 4;
-        return (same & ((1 << before) - 1)) != 0;
-#else
-        return std::find(group, group + before, key) != group + before;
-#endif
-    }
-
     // Writes the attributes of the mask, so far +0 at every corner of the chunk's triangles,
     // for the pixels in the chunk: the +0·w the pixel-by-pixel loop would have written (the
     // offsets are finite, so the plane gives +0 whatever the signs of its slopes).
@@ -534,7 +505,7 @@ private:
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
         c.halfway.stages = 0;
         c.runCount = 0;
-        c.breakCount = 0;
+        c.mayRepeat = true;
         for (int a = 0; a < d.state.attributeCount; ++a) {
             const AttributeSlot& slot = d.state.attributes[a];
             destination_[a] = slot.coordinate ? c.coord[slot.index][slot.component]
@@ -545,7 +516,6 @@ private:
     StripScratch& scratch_;
     int stripTop_;
     const DrawRecord* draw_ = nullptr;
-    int segmentStart_ = 0;          // the chunk's last break, or 0
     std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
     float* destination_[MAX_ATTRIBUTES] = {};
 };
@@ -601,8 +571,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
         fetchPlanes(bin, e + PLANES_AHEAD);
         const std::uint32_t kind = entry & BIN_KIND;
         const bool gathered = kind == BIN_TRIANGLE && !draws[triangles[index].draw].reference &&
-                              triangles[index].colMax - triangles[index].colMin < NARROW &&
-                              triangles[index].colMax < GATHER_WIDTH;
+                              triangles[index].colMax - triangles[index].colMin < NARROW;
         if (!gathered) {
             gathering.flush();
         }

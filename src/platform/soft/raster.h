@@ -68,12 +68,9 @@ inline std::int64_t edgeValue(const Edge& e, std::int64_t column, std::int64_t r
     return e.dx * (row * SUBPIXEL - e.y0) - e.dy * (column * SUBPIXEL - e.x0) - e.bias;
 }
 
-// Per-thread scratch for drawing strips: the chunk pixels are shaded in, and for a chunk of
-// gathered small-triangle pixels, each pixel's place as a key (y << 16 | x).
-inline constexpr int GATHER_WIDTH = 4096; // wider targets shade triangle by triangle
+// Per-thread scratch for drawing strips: the chunk pixels are shaded in.
 struct StripScratch {
     PixelChunk chunk;
-    std::int32_t keys[CHUNK + 8] = {}; // room to compare eight from any pixel on
 };
 
 struct DrawRecord {
