@@ -352,7 +352,7 @@ constexpr CentreCells CENTRE_CELLS = centreCells();
 // bytes are those of shading each triangle alone.
 class Gathering {
 public:
-    Gathering(StripScratch& scratch, int stripTop) : scratch_(scratch), stripTop_(stripTop) {}
+    explicit Gathering(StripScratch& scratch) : scratch_(scratch) {}
     ~Gathering() { flush(); }
 
     void flush() {
@@ -514,7 +514,6 @@ private:
     }
 
     StripScratch& scratch_;
-    int stripTop_;
     const DrawRecord* draw_ = nullptr;
     std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
     float* destination_[MAX_ATTRIBUTES] = {};
@@ -559,7 +558,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
     const int stripTop = strip * STRIP_ROWS;
     const int stripBottom = stripTop + STRIP_ROWS - 1;
     PixelChunk& chunk = scratch.chunk;
-    Gathering gathering(scratch, stripTop);
+    Gathering gathering(scratch);
     const std::vector<std::uint32_t>& bin = bins_[strip];
     for (std::size_t e = 0; e < PREFETCH_AHEAD; ++e) {
         fetchTriangle(bin, e);
