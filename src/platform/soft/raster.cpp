@@ -436,9 +436,7 @@ private:
         // Places the pixel in the chunk, in a new one where it is full; returns its index.
         auto place = [&](int x, int y) {
             if (c.count == CHUNK) {
-                flush();
-                draw_ = &d;
-                c.mayRepeat = true;
+                begin(d);
                 // The rest of the triangle writes what it wrote before; the chunk's zero
                 // attributes are its own, some of them written twice alike.
                 zeroSoFar_ = zeros;
