@@ -899,6 +899,98 @@ TEST_F(Shaders, VerticesProcessedAheadFollowConstantsAndBufferChanges) {
               std::ptrdiff_t(reference.size()));
 }
 
+// Strips drawn from a vertex buffer through a vertex program go from the program straight
+// to their projections. They must give the pictures of processing each draw's vertices into
+// outputs: colours clamped on the way, 1/w varying, or 1 where the program leaves w out,
+// strips of many lengths walking through the buffer both ways, strips with a vertex beyond
+// the near or far plane or the guard band, which are clipped instead, and lists drawn from
+// the vertices of strips just drawn.
+TEST_F(Shaders, StripsProjectedStraightFromTheProgramMatchProcessedVertices) {
+    constexpr Register oD0{ATTROUT, 0};
+    IDirect3DVertexShader9* shader = vertexShader(words(
+        assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos.xy, v0), mov(oPos.z, v0),
+                 add(oPos.w, v1.y, c0), mul(oD0, v1.swizzled(X, X, X, Y), c1), mov(oT0.x, v1))));
+    // The same without w, which then reads 1.
+    constexpr Operand xyz{RASTOUT, 0, 0x7, 0xE4};
+    IDirect3DVertexShader9* flat =
+        vertexShader(words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(xyz, v0),
+                                    mul(oD0, v1.swizzled(X, X, X, Y), c1), mov(oT0.x, v1))));
+    const int lengths[] = {3, 5, 16, 37, 4, 70, 9, 16, 33, 6};
+    std::vector<QuadVertex> vertices;
+    std::vector<int> firsts;
+    std::uint32_t seed = 7;
+    auto next = [&seed](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * float(seed >> 8) / float(1u << 24);
+    };
+    for (int length : lengths) {
+        firsts.push_back(int(vertices.size()));
+        const float x = next(-1.0f, 0.6f), y = next(-1.0f, 0.6f);
+        for (int i = 0; i < length; ++i) {
+            // A ribbon of thin triangles, or a few large ones for the short strips.
+            const float along = length > 8 ? 0.04f * float(i / 2) : 0.5f * float(i / 2);
+            vertices.push_back({x + along + next(-0.01f, 0.01f),
+                                y + float(i % 2) * (length > 8 ? 0.03f : 0.6f), next(0.1f, 0.9f),
+                                next(0.0f, 1.0f), next(0.0f, 1.0f)});
+        }
+    }
+    vertices[firsts[3] + 20].z = -0.25f; // before the near plane
+    vertices[firsts[5] + 3].z = 1.5f;    // beyond the far one
+    vertices[firsts[8] + 32].x = 1.0e6f; // far outside the guard band
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(UINT(vertices.size() * sizeof(QuadVertex)), 0, 0,
+                                         D3DPOOL_MANAGED, &buffer, nullptr),
+              D3D_OK);
+    own(buffer);
+    void* data = nullptr;
+    ASSERT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
+    std::memcpy(data, vertices.data(), vertices.size() * sizeof(QuadVertex));
+    buffer->Unlock();
+    IDirect3DTexture9* noise = ownTexture(8, 1, noiseTexels(8, 11));
+    auto render = [&](bool reference) {
+        soft()->useReferenceVertexPath(reference);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->BeginScene();
+        device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+        device->SetTexture(0, noise);
+        device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
+        device->SetVertexShader(shader);
+        device->SetStreamSource(0, buffer, 0, sizeof(QuadVertex));
+        const float one[4] = {1, 1, 1, 1};
+        const float scale[4] = {3.0f, -2.0f, 0.5f, 1.0f}; // red above 1, green below 0
+        device->SetVertexShaderConstantF(0, one, 1);
+        device->SetVertexShaderConstantF(1, scale, 1);
+        for (int pass = 0; pass < 2; ++pass) {
+            device->SetVertexShader(pass == 0 ? shader : flat);
+            for (int k = 0; k < int(std::size(lengths)); ++k) {
+                const int s = pass == 0 ? k : int(std::size(lengths)) - 1 - k;
+                device->DrawPrimitive(D3DPT_TRIANGLESTRIP, UINT(firsts[s]), UINT(lengths[s] - 2));
+            }
+            // The vertices of the strip just drawn.
+            device->DrawPrimitive(D3DPT_TRIANGLELIST, UINT(firsts[pass == 0 ? 9 : 0]),
+                                  UINT(lengths[pass == 0 ? 9 : 0] / 3));
+        }
+        device->EndScene();
+        return frame();
+    };
+    const std::vector<std::uint32_t> processed = render(true);
+    const std::vector<std::uint32_t> projected = render(false);
+    soft()->useReferenceVertexPath(false);
+    EXPECT_TRUE(projected == processed);
+    EXPECT_GT(std::count_if(processed.begin(), processed.end(),
+                            [](std::uint32_t c) { return (c & 0xFF0000u) != 0; }),
+              1000);
+}
+
 // ---- Broken geometry
 
 TEST_F(Shaders, NonFiniteVerticesAndCoordinatesAreDrawnSafely) {

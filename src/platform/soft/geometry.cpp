@@ -215,6 +215,40 @@ WIDE inline __m128i wideSnap(__m128 v) {
         _mm256_mul_pd(_mm256_cvtps_pd(v), _mm256_set1_pd(double(SUBPIXEL))), _mm256_set1_pd(0.5));
     return _mm256_cvttpd_epi32(_mm256_floor_pd(scaled));
 }
+
+WIDE inline __m256i wideSnap(__m256 v) {
+    return _mm256_setr_m128i(wideSnap(_mm256_castps256_ps128(v)),
+                             wideSnap(_mm256_extractf128_ps(v, 1)));
+}
+
+// Eight clip codes as bytes.
+WIDE inline void storeCodes(__m256i codes, std::uint8_t* out) {
+    const __m128i bytes = _mm_packus_epi16(
+        _mm_packus_epi32(_mm256_castsi256_si128(codes), _mm256_extracti128_si256(codes, 1)),
+        _mm_setzero_si128());
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+}
+
+// The projections of eight positions, as toScreen finds them: divided by w through one
+// reciprocal.
+struct WideScreen {
+    __m256 x, y, z, invW;
+};
+
+WIDE inline WideScreen wideScreen(const GeometryTarget& t, const WidePositions& p) {
+    const __m256 one = _mm256_set1_ps(1.0f);
+    WideScreen s;
+    s.invW = _mm256_div_ps(one, p.w);
+    s.x = _mm256_add_ps(
+        _mm256_set1_ps(t.x),
+        _mm256_mul_ps(_mm256_add_ps(one, _mm256_mul_ps(p.x, s.invW)), _mm256_set1_ps(t.halfWidth)));
+    s.y = _mm256_add_ps(_mm256_set1_ps(t.y),
+                        _mm256_mul_ps(_mm256_sub_ps(one, _mm256_mul_ps(p.y, s.invW)),
+                                      _mm256_set1_ps(t.halfHeight)));
+    s.z = _mm256_add_ps(_mm256_set1_ps(t.minZ),
+                        _mm256_mul_ps(_mm256_mul_ps(p.z, s.invW), _mm256_set1_ps(t.maxZ - t.minZ)));
+    return s;
+}
 #endif
 
 } // namespace
@@ -728,11 +762,6 @@ void Batch::addPoint(const GeometryTarget& t, const VertexOutput& v) {
 WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput* vertices,
                                      UINT count, bool toLanes) {
     const int entry = 4 + storedAttributes_;
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 originX = _mm256_set1_ps(t.x), originY = _mm256_set1_ps(t.y);
-    const __m256 halfWidth = _mm256_set1_ps(t.halfWidth);
-    const __m256 halfHeight = _mm256_set1_ps(t.halfHeight);
-    const __m256 minZ = _mm256_set1_ps(t.minZ), rangeZ = _mm256_set1_ps(t.maxZ - t.minZ);
     UINT i = 0;
     for (; i + 8 <= count; i += 8) {
         const VertexOutput* v = vertices + i;
@@ -741,17 +770,10 @@ WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput
         const __m256i codes = wideClipCodes(p);
         alignas(32) std::int32_t code[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(code), codes);
-        // As project does: divided by w through one reciprocal.
-        const __m256 invW = _mm256_div_ps(one, p.w);
-        const __m256 sx = _mm256_add_ps(
-            originX, _mm256_mul_ps(_mm256_add_ps(one, _mm256_mul_ps(p.x, invW)), halfWidth));
-        const __m256 sy = _mm256_add_ps(
-            originY, _mm256_mul_ps(_mm256_sub_ps(one, _mm256_mul_ps(p.y, invW)), halfHeight));
-        const __m256 sz = _mm256_add_ps(minZ, _mm256_mul_ps(_mm256_mul_ps(p.z, invW), rangeZ));
-        const __m256i snappedX = _mm256_setr_m128i(wideSnap(_mm256_castps256_ps128(sx)),
-                                                   wideSnap(_mm256_extractf128_ps(sx, 1)));
-        const __m256i snappedY = _mm256_setr_m128i(wideSnap(_mm256_castps256_ps128(sy)),
-                                                   wideSnap(_mm256_extractf128_ps(sy, 1)));
+        const WideScreen screenLanes = wideScreen(t, p);
+        const __m256 sx = screenLanes.x, sy = screenLanes.y, sz = screenLanes.z;
+        const __m256 invW = screenLanes.invW;
+        const __m256i snappedX = wideSnap(sx), snappedY = wideSnap(sy);
         if (toLanes) {
             // Every lane is written, those outside a plane too: nothing reads them.
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(snappedX_.data() + i), snappedX);
@@ -768,10 +790,7 @@ WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput
                 const __m256 value = _mm256_i32gather_ps(f + attributes_[k].source, fields, 4);
                 _mm256_storeu_ps(lane + (4 + k) * laneStride_, _mm256_mul_ps(value, invW));
             }
-            const __m128i bytes = _mm_packus_epi16(
-                _mm_packus_epi32(_mm256_castsi256_si128(codes), _mm256_extracti128_si256(codes, 1)),
-                _mm_setzero_si128());
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(codes_.data() + i), bytes);
+            storeCodes(codes, codes_.data() + i);
             continue;
         }
         alignas(32) float screen[4][8];
@@ -811,6 +830,79 @@ WIDE UINT Batch::prepareVerticesWide(const GeometryTarget& t, const VertexOutput
     return i;
 }
 #endif
+
+void VertexLanes::resize(UINT count, int rows) {
+    // Writes go up to the next multiple of eight, reads up to eight past the last vertex.
+    constexpr UINT SLACK = 16;
+    stride = count + SLACK;
+    x.resize(stride);
+    y.resize(stride);
+    outside.resize(stride);
+    values.resize(static_cast<std::size_t>(rows) * stride);
+}
+
+bool stripsFromLanes(const DrawRecord& d) {
+    return TESSIVANE_WIDE && d.program.wide && !d.reference;
+}
+
+#if TESSIVANE_WIDE
+WIDE void projectToLanes(const GeometryTarget& t, const float* const position[4],
+                         const float* const* attributes, int attributeCount, UINT count,
+                         VertexLanes& lanes, UINT first) {
+    for (UINT i = 0; i < count; i += 8) {
+        const WidePositions p{_mm256_loadu_ps(position[0] + i), _mm256_loadu_ps(position[1] + i),
+                              _mm256_loadu_ps(position[2] + i), _mm256_loadu_ps(position[3] + i)};
+        const WideScreen screen = wideScreen(t, p);
+        const UINT at = first + i;
+        storeCodes(wideClipCodes(p), lanes.outside.data() + at);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.x.data() + at), wideSnap(screen.x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.y.data() + at), wideSnap(screen.y));
+        float* row = lanes.values.data() + at;
+        _mm256_storeu_ps(row, screen.z);
+        _mm256_storeu_ps(row + lanes.stride, screen.invW);
+        for (int a = 0; a < attributeCount; ++a) {
+            _mm256_storeu_ps(row + (2 + a) * lanes.stride,
+                             _mm256_mul_ps(_mm256_loadu_ps(attributes[a] + i), screen.invW));
+        }
+    }
+}
+#else
+void projectToLanes(const GeometryTarget&, const float* const[4], const float* const*, int, UINT,
+                    VertexLanes&, UINT) {}
+#endif
+
+bool Batch::addStrip(std::uint32_t draw, const GeometryTarget& t, const VertexLanes& lanes,
+                     UINT first, UINT vertexCount, UINT primitiveCount) {
+#if TESSIVANE_WIDE
+    // Eight vertices' clip codes at a time.
+    const std::uint8_t* outside = lanes.outside.data() + first;
+    std::uint64_t any = 0;
+    UINT i = 0;
+    for (; i + 8 <= vertexCount; i += 8) {
+        std::uint64_t codes;
+        std::memcpy(&codes, outside + i, sizeof codes);
+        any |= codes;
+    }
+    for (; i < vertexCount; ++i) {
+        any |= outside[i];
+    }
+    if (any != 0) {
+        return false;
+    }
+    currentDraw_ = draw;
+    storedAttributes_ = draws[draw].storedAttributes;
+    attributes_ = draws[draw].state.attributes;
+    StripVertices strip{lanes.x.data() + first, lanes.y.data() + first, {}};
+    for (int p = 0; p < 2 + storedAttributes_; ++p) {
+        strip.rows[p] = lanes.values.data() + p * lanes.stride + first;
+    }
+    emitStripWide(t, strip, primitiveCount);
+    return true;
+#else
+    (void)draw, (void)t, (void)lanes, (void)first, (void)vertexCount, (void)primitiveCount;
+    return false; // never asked: no draw takes its strips from lanes
+#endif
+}
 
 #if TESSIVANE_WIDE
 namespace {
@@ -942,7 +1034,7 @@ WIDE void solveLanePlanes(const float* const* rows, int first, int count, __m256
 // as coverageNear finds them. Lanes whose corners lie too far for that take coverageWide.
 // The eight triangles' planes are solved together, into a plane group; those kept are then
 // stored and binned one by one, in order, each with its lane of the group.
-WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
+WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& vertices, UINT count) {
     const __m256i oddLanes = _mm256_setr_epi32(0, -1, 0, -1, 0, -1, 0, -1);
     const __m256i clipX0 = _mm256_set1_epi32(t.clipX0), clipY0 = _mm256_set1_epi32(t.clipY0);
     const __m256i clipX1 = _mm256_set1_epi32(t.clipX1 - 1);
@@ -953,16 +1045,13 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, UINT count) {
     const int firstPlane = draws[currentDraw_].depthRead ? 0 : 1;
     const int planeCount = 2 + storedAttributes_;
     const std::size_t groupFloats = 8 * (1 + 3 * static_cast<std::size_t>(planeCount - firstPlane));
-    const float* rows[2 + MAX_ATTRIBUTES];
-    for (int p = 0; p < planeCount; ++p) {
-        rows[p] = lanes_.data() + static_cast<std::size_t>(2 + p) * laneStride_;
-    }
+    const float* const* rows = vertices.rows;
     const std::uint32_t noVertices[3] = {0, 0, 0};
     for (UINT k = 0; k < count; k += 8) { // k even: the odd lanes are the odd triangles
-        const __m256i xa = loadLanes(snappedX_.data(), k), xb = loadLanes(snappedX_.data(), k + 1),
-                      xc = loadLanes(snappedX_.data(), k + 2);
-        const __m256i ya = loadLanes(snappedY_.data(), k), yb = loadLanes(snappedY_.data(), k + 1),
-                      yc = loadLanes(snappedY_.data(), k + 2);
+        const __m256i xa = loadLanes(vertices.x, k), xb = loadLanes(vertices.x, k + 1),
+                      xc = loadLanes(vertices.x, k + 2);
+        const __m256i ya = loadLanes(vertices.y, k), yb = loadLanes(vertices.y, k + 1),
+                      yc = loadLanes(vertices.y, k + 2);
         __m256i x1 = _mm256_blendv_epi8(xb, xc, oddLanes),
                 x2 = _mm256_blendv_epi8(xc, xb, oddLanes);
         __m256i y1 = _mm256_blendv_epi8(yb, yc, oddLanes),
@@ -1163,7 +1252,11 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
     }
 #if TESSIVANE_WIDE
     if (toLanes && everyVertexInside) {
-        emitStripWide(t, primitiveCount);
+        StripVertices strip{snappedX_.data(), snappedY_.data(), {}};
+        for (int p = 0; p < 2 + storedAttributes_; ++p) {
+            strip.rows[p] = lanes_.data() + static_cast<std::size_t>(2 + p) * laneStride_;
+        }
+        emitStripWide(t, strip, primitiveCount);
         return;
     }
 #endif

@@ -170,6 +170,32 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// Vertices projected and snapped for strips drawn wide, value by value, as a strip's draw
+// reads them: a run of vertices processed ahead of the draws that walk through it.
+struct VertexLanes {
+    std::vector<std::int32_t> x, y;    // snapped positions
+    std::vector<std::uint8_t> outside; // the clip planes each vertex is outside
+    // Value r of the pool's entry of each vertex from Z on (depth, 1/w, then the draw's
+    // stored attributes times 1/w), row by row, stride apart.
+    std::vector<float> values;
+    std::size_t stride = 0;
+
+    // Room for count vertices of values rows, and for the reads and writes of whole vector
+    // lanes past the last.
+    void resize(UINT count, int rows);
+};
+
+// Whether the strips of draw d take their vertices as VertexLanes.
+bool stripsFromLanes(const DrawRecord& d);
+
+// Projects and snaps vertices first..first+count-1 of lanes from the clip-space positions
+// position[0..3][k] and the values attributes[a][k] of their draw's stored attributes, k
+// from 0 to count - 1, where the rows can be read up to the next multiple of eight: the same
+// floats and integers that addPrimitives finds.
+void projectToLanes(const GeometryTarget& target, const float* const position[4],
+                    const float* const* attributes, int attributeCount, UINT count,
+                    VertexLanes& lanes, UINT first);
+
 // The pending work for one render target.
 class Batch {
 public:
@@ -187,6 +213,11 @@ public:
     // vertices[0..vertexCount).
     void addPrimitives(std::uint32_t draw, const GeometryTarget& target, D3DPRIMITIVETYPE type,
                        const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount);
+
+    // The same for a strip of a draw that takes its vertices as lanes, from vertex first of
+    // them on; false, adding nothing, where some vertex lies outside a clip plane.
+    bool addStrip(std::uint32_t draw, const GeometryTarget& target, const VertexLanes& lanes,
+                  UINT first, UINT vertexCount, UINT primitiveCount);
 
     // Rasterizes everything binned into one strip, using scratch as scratch.
     void drawStrip(int strip, StripScratch& scratch) const;
@@ -227,7 +258,13 @@ private:
     // emitPrepared for the count triangles of a strip whose vertices are in the lanes, eight
     // at a time, solving the planes of those it keeps as it goes. The last lanes may read up
     // to eight vertices past the draw's last.
-    void emitStripWide(const GeometryTarget& target, UINT count);
+    // Snapped positions x[i], y[i] and values rows[r][i] of the strip's vertices i.
+    struct StripVertices {
+        const std::int32_t* x;
+        const std::int32_t* y;
+        const float* rows[2 + MAX_ATTRIBUTES];
+    };
+    void emitStripWide(const GeometryTarget& target, const StripVertices& vertices, UINT count);
     // The same for vertices not snapped yet.
     void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);
     void bin(std::uint32_t entry, int rowMin, int rowMax);

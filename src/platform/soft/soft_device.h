@@ -134,10 +134,15 @@ private:
     HRESULT draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
                  std::uint64_t available, UINT stride, const SoftVertexBuffer* source = nullptr,
                  std::uint64_t sourceOffset = 0);
-    // The shader-processed vertices of count vertices at byte offset of source, taken from
-    // the vertices processed for earlier draws where they are still valid.
-    const VertexOutput* shadedVertices(const SoftVertexBuffer& source, std::uint64_t offset,
-                                       UINT stride, UINT count, std::uint64_t available);
+    // Makes sure shaded_ holds the count vertices at byte offset of source, processed by the
+    // shader into outputs or, asLanes, projected into lanes, taking them from the vertices
+    // processed for earlier draws where they are still valid; at is where they start in it.
+    // False where memory ran out.
+    bool shade(const SoftVertexBuffer& source, std::uint64_t offset, UINT stride, UINT count,
+               std::uint64_t available, bool asLanes, UINT& at);
+    // Runs count vertices through the bound vertex shader and projects them into shaded_'s
+    // lanes, as the current draw's strips read them.
+    void shadeToLanes(const std::uint8_t* data, UINT stride, UINT count);
     // Queues are drawn strictly in order, one at a time: the oldest of those handed over is
     // drawn by the render threads while the calling thread goes on transforming into the
     // newest. Up to QUEUES - 2 full ones wait between them, so that the transforming thread
@@ -224,7 +229,9 @@ private:
         UINT stride = 0;
         std::uint64_t offset = 0; // of the first vertex in the buffer
         UINT count = 0;
-        std::vector<VertexOutput> vertices;
+        bool asLanes = false;
+        std::vector<VertexOutput> vertices; // unless asLanes
+        VertexLanes lanes;                  // where asLanes
     } shaded_;
     std::uint64_t vertexConstantsVersion_ = 0;
 };

@@ -214,15 +214,17 @@ const char* SoftDevice::prepareDraw() {
     return nullptr;
 }
 
-const VertexOutput* SoftDevice::shadedVertices(const SoftVertexBuffer& source, std::uint64_t offset,
-                                               UINT stride, UINT count, std::uint64_t available) {
+bool SoftDevice::shade(const SoftVertexBuffer& source, std::uint64_t offset, UINT stride,
+                       UINT count, std::uint64_t available, bool asLanes, UINT& at) {
     ShadedVertices& s = shaded_;
     const bool valid = s.buffer == &source && s.contents == source.contents() &&
                        s.stateVersion == preparedVersion_ &&
-                       s.constantsVersion == vertexConstantsVersion_ && s.stride == stride;
+                       s.constantsVersion == vertexConstantsVersion_ && s.stride == stride &&
+                       s.asLanes == asLanes;
     if (valid && offset >= s.offset && (offset - s.offset) % stride == 0 &&
         (offset - s.offset) / stride + count <= s.count) {
-        return s.vertices.data() + (offset - s.offset) / stride;
+        at = static_cast<UINT>((offset - s.offset) / stride);
+        return true;
     }
     // Processing ahead pays only for draws that go on where the last one ended: then each
     // run doubles, up to SHADE_AHEAD. Anything else processes just what it draws.
@@ -233,12 +235,20 @@ const VertexOutput* SoftDevice::shadedVertices(const SoftVertexBuffer& source, s
             count, std::min<std::uint64_t>({2ull * s.count, SHADE_AHEAD, fit})));
     }
     try {
-        s.vertices.resize(run);
+        if (asLanes) {
+            s.lanes.resize(run, 2 + record_.storedAttributes);
+        } else {
+            s.vertices.resize(run);
+        }
     } catch (const std::bad_alloc&) {
         s.buffer = nullptr;
-        return nullptr;
+        return false;
     }
-    processVertices(source.data() + offset, stride, run, s.vertices.data());
+    if (asLanes) {
+        shadeToLanes(source.data() + offset, stride, run);
+    } else {
+        processVertices(source.data() + offset, stride, run, s.vertices.data());
+    }
     s.buffer = &source;
     s.contents = source.contents();
     s.stateVersion = preparedVersion_;
@@ -246,7 +256,31 @@ const VertexOutput* SoftDevice::shadedVertices(const SoftVertexBuffer& source, s
     s.stride = stride;
     s.offset = offset;
     s.count = run;
-    return s.vertices.data();
+    s.asLanes = asLanes;
+    at = 0;
+    return true;
+}
+
+void SoftDevice::shadeToLanes(const std::uint8_t* data, UINT stride, UINT count) {
+    VertexRegisters& registers = *vertexRegisters_;
+    const int stored = record_.storedAttributes;
+    // The clip-space position, then the stored attributes.
+    OutputSource sources[4 + MAX_ATTRIBUTES];
+    for (int i = 0; i < 4 + stored; ++i) {
+        sources[i] =
+            outputSource(vertexShaderSetup_,
+                         i < 4 ? i : static_cast<int>(record_.state.attributes[i - 4].source));
+    }
+    float scratch[4 + MAX_ATTRIBUTES][VERTEX_BATCH];
+    const float* values[4 + MAX_ATTRIBUTES];
+    for (UINT first = 0; first < count; first += VERTEX_BATCH) {
+        shadeVertexBatch(vertexShaderSetup_, data, stride, first, count, registers);
+        for (int i = 0; i < 4 + stored; ++i) {
+            values[i] = shadedValues(sources[i], registers, scratch[i]);
+        }
+        projectToLanes(geometry_, values, values + 4, stored,
+                       std::min<UINT>(VERTEX_BATCH, count - first), shaded_.lanes, first);
+    }
 }
 
 HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::uint8_t* data,
@@ -308,12 +342,29 @@ HRESULT SoftDevice::draw(D3DPRIMITIVETYPE type, UINT primitiveCount, const std::
         const std::uint64_t pieceOffset = std::uint64_t{firstVertex} * stride;
         const VertexOutput* vertices = nullptr;
         if (source != nullptr && stride != 0 && shaderVertices_ && !referenceVertices_) {
-            vertices = shadedVertices(*source, sourceOffset + pieceOffset, stride, pieceVertices,
-                                      available - pieceOffset);
-            if (vertices == nullptr) {
+            // Strips drawn wide take their vertices projected, straight from the shader.
+            const bool asLanes = type == D3DPT_TRIANGLESTRIP && stripsFromLanes(record_);
+            UINT at = 0;
+            if (!shade(*source, sourceOffset + pieceOffset, stride, pieceVertices,
+                       available - pieceOffset, asLanes, at)) {
                 return E_OUTOFMEMORY;
             }
-        } else {
+            if (!asLanes) {
+                vertices = shaded_.vertices.data() + at;
+            } else {
+                if (!recordQueued_) {
+                    prepareDraw(); // the queue was drawn: the record goes in again
+                }
+                if (batch().addStrip(recordIndex_, geometry_, shaded_.lanes, at, pieceVertices,
+                                     count)) {
+                    afterDraw();
+                    continue;
+                }
+            }
+        }
+        if (vertices == nullptr) {
+            // Vertices in the caller's memory, or a strip whose lanes reach outside a clip
+            // plane: it is clipped from processed vertices.
             try {
                 vertices_.resize(pieceVertices);
             } catch (const std::bad_alloc&) {

@@ -600,22 +600,57 @@ VertexFetch bindVertexInputs(const VertexProgram& program,
     return fetch;
 }
 
-void runVertexProgram(const VertexShaderSetup& setup, const std::uint8_t* data, UINT stride,
-                      UINT count, VertexRegisters& registers, VertexOutput* out) {
+void shadeVertexBatch(const VertexShaderSetup& setup, const std::uint8_t* data, UINT stride,
+                      UINT first, UINT count, VertexRegisters& registers) {
     const VertexProgram& program = *setup.program;
     const float(*defined)[4] = program.defined.empty()
                                    ? nullptr
                                    : reinterpret_cast<const float(*)[4]>(program.defined.data());
-    for (UINT first = 0; first < count; first += VERTEX_BATCH) {
-        const int n = static_cast<int>(std::min<UINT>(VERTEX_BATCH, count - first));
-        prefetchVertices(data, stride, first + PREFETCH_BATCHES * VERTEX_BATCH, count);
-        fetchInputs(setup.fetch, data + static_cast<std::size_t>(first) * stride, stride, n,
-                    registers);
-        const VertexRun run{&registers, n, setup.constants, defined};
-        for (const VertexOp& op : program.ops) {
-            op.run(op, run);
+    const int n = static_cast<int>(std::min<UINT>(VERTEX_BATCH, count - first));
+    prefetchVertices(data, stride, first + PREFETCH_BATCHES * VERTEX_BATCH, count);
+    fetchInputs(setup.fetch, data + static_cast<std::size_t>(first) * stride, stride, n, registers);
+    const VertexRun run{&registers, n, setup.constants, defined};
+    for (const VertexOp& op : program.ops) {
+        op.run(op, run);
+    }
+}
+
+OutputSource outputSource(const VertexShaderSetup& setup, int field) {
+    OutputSource source{};
+    forEachOutputField(setup, [&](int f, int reg, int ch, bool clamp) {
+        if (f == field) {
+            source.reg = static_cast<std::uint8_t>(reg);
+            source.component = static_cast<std::uint8_t>(ch);
+            source.written = (setup.program->outputWritten[reg - VREG_POSITION] & (1 << ch)) != 0;
+            source.clamp = clamp;
+            source.value = OUTPUT_DEFAULT[ch];
         }
-        writeOutputs(program, setup, registers, n, out + first);
+    });
+    return source;
+}
+
+const float* shadedValues(const OutputSource& source, const VertexRegisters& registers,
+                          float scratch[VERTEX_BATCH]) {
+    const float* row = registers.reg[source.reg][source.component];
+    if (!source.written) {
+        std::fill(scratch, scratch + VERTEX_BATCH, source.value);
+        return scratch;
+    }
+    if (source.clamp) {
+        for (int k = 0; k < VERTEX_BATCH; ++k) {
+            scratch[k] = saturate(row[k]);
+        }
+        return scratch;
+    }
+    return row;
+}
+
+void runVertexProgram(const VertexShaderSetup& setup, const std::uint8_t* data, UINT stride,
+                      UINT count, VertexRegisters& registers, VertexOutput* out) {
+    for (UINT first = 0; first < count; first += VERTEX_BATCH) {
+        shadeVertexBatch(setup, data, stride, first, count, registers);
+        writeOutputs(*setup.program, setup, registers,
+                     static_cast<int>(std::min<UINT>(VERTEX_BATCH, count - first)), out + first);
     }
 }
 

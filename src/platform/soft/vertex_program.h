@@ -118,6 +118,25 @@ struct VertexShaderSetup {
     int stageSet[MAX_STAGES]; // the oTn each texture stage reads
 };
 
+// Runs the batch of vertices first.. (at most VERTEX_BATCH of the count at data, stride
+// bytes apart) through the program; its outputs are then in the registers.
+void shadeVertexBatch(const VertexShaderSetup& setup, const std::uint8_t* data, UINT stride,
+                      UINT first, UINT count, VertexRegisters& registers);
+
+// Where float `field` of a VertexOutput comes from: component `component` of register
+// `reg`, clamped where it is a colour, or `value` where the program does not write it.
+struct OutputSource {
+    std::uint8_t reg, component;
+    bool written, clamp;
+    float value;
+};
+OutputSource outputSource(const VertexShaderSetup& setup, int field);
+
+// That float of each VertexOutput of the batch just shaded, VERTEX_BATCH of them: the
+// register's row, or scratch holding the clamped colours or the default.
+const float* shadedValues(const OutputSource& source, const VertexRegisters& registers,
+                          float scratch[VERTEX_BATCH]);
+
 // Processes count vertices, the first at data, stride bytes apart, through the program,
 // registers serving as scratch.
 void runVertexProgram(const VertexShaderSetup& setup, const std::uint8_t* data, UINT stride,
