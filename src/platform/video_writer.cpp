@@ -8,7 +8,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace tessivane::platform {
@@ -43,7 +49,30 @@ struct VideoWriter::State {
     bool fileOpen = false;
     bool finished = false;
 
+    // Frames and sound are converted and encoded on a thread of their own, in the order they
+    // were written, while the caller goes on drawing the next frame. A job is a frame or a
+    // piece of sound.
+    struct Job {
+        bool frame = false;
+        std::int64_t tick = 0;
+        std::vector<std::uint32_t> pixels;
+        std::vector<std::int16_t> samples; // interleaved stereo
+    };
+    // Frames waiting at most: the caller waits rather than running further ahead.
+    static constexpr int MAX_WAITING_FRAMES = 2;
+    std::thread encoder;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Job> jobs;                          // waiting, oldest first
+    std::vector<std::vector<std::uint32_t>> spare; // frames' pixels, for reuse
+    int waitingFrames = 0;
+    bool closing = false;   // no more jobs come
+    bool abandoned = false; // the jobs left are dropped
+    bool failed = false;
+    std::string failure; // the first error, once failed
+
     ~State() {
+        stopEncoder(true);
         if (fileOpen) {
             avio_closep(&format->pb);
         }
@@ -87,6 +116,95 @@ struct VideoWriter::State {
                 return fail(error, "the file could not be written", result);
             }
         }
+    }
+
+    void encodeJobs() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return !jobs.empty() || closing; });
+            if (jobs.empty() || abandoned) {
+                return;
+            }
+            Job job = std::move(jobs.front());
+            jobs.pop_front();
+            const bool skip = failed;
+            lock.unlock();
+            std::string error;
+            bool written = true;
+            if (!skip) {
+                written = job.frame ? encodeFrame(job.pixels.data(), job.tick, error)
+                                    : encodeAudio(job.samples.data(),
+                                                  static_cast<int>(job.samples.size() / 2), error);
+            }
+            lock.lock();
+            if (!written && !failed) {
+                failed = true;
+                failure = error;
+            }
+            if (job.frame) {
+                --waitingFrames;
+                spare.push_back(std::move(job.pixels));
+            }
+            changed.notify_all();
+        }
+    }
+
+    // Queues a job, waiting while MAX_WAITING_FRAMES frames wait already; false, with the
+    // error, once an earlier job has failed.
+    bool queue(Job job, std::string& error) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return waitingFrames < MAX_WAITING_FRAMES || failed; });
+        if (failed) {
+            error = failure;
+            return false;
+        }
+        if (closing) {
+            return fail(error, "nothing more can be written once it is complete", 0);
+        }
+        waitingFrames += job.frame ? 1 : 0;
+        jobs.push_back(std::move(job));
+        changed.notify_all();
+        return true;
+    }
+
+    // Waits for the encoding thread to take every job queued, or with abandon only the one
+    // it is on.
+    void stopEncoder(bool abandon) {
+        if (!encoder.joinable()) {
+            return;
+        }
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+            abandoned = abandon;
+        }
+        changed.notify_all();
+        encoder.join();
+    }
+
+    bool encodeFrame(const std::uint32_t* pixels, std::int64_t tick, std::string& error) {
+        if (av_frame_make_writable(picture) < 0) {
+            return fail(error, "out of memory", 0);
+        }
+        const std::uint8_t* source[1] = {reinterpret_cast<const std::uint8_t*>(pixels)};
+        const int stride[1] = {width * 4};
+        sws_scale(scaler, source, stride, 0, height, picture->data, picture->linesize);
+        picture->pts = tick;
+        return encode(video, videoStream, picture, error);
+    }
+
+    bool encodeAudio(const std::int16_t* samples, int frames, std::string& error) {
+        const int chunk = audio->frame_size;
+        pendingAudio.insert(pendingAudio.end(), samples, samples + 2 * frames);
+        std::size_t used = 0;
+        while (pendingAudio.size() - used >= static_cast<std::size_t>(2 * chunk)) {
+            if (!encodeAudioFrame(pendingAudio.data() + used, error)) {
+                return false;
+            }
+            used += static_cast<std::size_t>(2 * chunk);
+        }
+        pendingAudio.erase(pendingAudio.begin(), pendingAudio.begin() + static_cast<long>(used));
+        return true;
     }
 
     bool encodeAudioFrame(const std::int16_t* samples, std::string& error) {
@@ -225,38 +343,53 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int widt
         s->fail(error, "the file header could not be written", result);
         return nullptr;
     }
+    State& state = *s;
+    try {
+        state.encoder = std::thread([&state] { state.encodeJobs(); });
+    } catch (const std::system_error&) {
+        s->fail(error, "the encoding thread could not start", 0);
+        return nullptr;
+    }
     return std::unique_ptr<VideoWriter>(new VideoWriter(std::move(s)));
 }
 
 bool VideoWriter::writeFrame(const std::uint32_t* pixels, std::int64_t tick, std::string& error) {
     State& s = *state_;
-    if (av_frame_make_writable(s.picture) < 0) {
+    State::Job job;
+    job.frame = true;
+    job.tick = tick;
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.spare.empty()) {
+            job.pixels = std::move(s.spare.back());
+            s.spare.pop_back();
+        }
+    }
+    try {
+        job.pixels.assign(pixels, pixels + static_cast<std::size_t>(s.width) * s.height);
+    } catch (const std::bad_alloc&) {
         return s.fail(error, "out of memory", 0);
     }
-    const std::uint8_t* source[1] = {reinterpret_cast<const std::uint8_t*>(pixels)};
-    const int stride[1] = {s.width * 4};
-    sws_scale(s.scaler, source, stride, 0, s.height, s.picture->data, s.picture->linesize);
-    s.picture->pts = tick;
-    return s.encode(s.video, s.videoStream, s.picture, error);
+    return s.queue(std::move(job), error);
 }
 
 bool VideoWriter::writeAudio(const std::int16_t* samples, int frames, std::string& error) {
-    State& s = *state_;
-    const int chunk = s.audio->frame_size;
-    s.pendingAudio.insert(s.pendingAudio.end(), samples, samples + 2 * frames);
-    std::size_t used = 0;
-    while (s.pendingAudio.size() - used >= static_cast<std::size_t>(2 * chunk)) {
-        if (!s.encodeAudioFrame(s.pendingAudio.data() + used, error)) {
-            return false;
-        }
-        used += static_cast<std::size_t>(2 * chunk);
+    State::Job job;
+    try {
+        job.samples.assign(samples, samples + 2 * static_cast<std::size_t>(frames));
+    } catch (const std::bad_alloc&) {
+        return state_->fail(error, "out of memory", 0);
     }
-    s.pendingAudio.erase(s.pendingAudio.begin(), s.pendingAudio.begin() + static_cast<long>(used));
-    return true;
+    return state_->queue(std::move(job), error);
 }
 
 bool VideoWriter::finish(std::string& error) {
     State& s = *state_;
+    s.stopEncoder(false);
+    if (s.failed) {
+        error = s.failure;
+        return false;
+    }
     // The last partial block of sound, padded with silence.
     if (!s.pendingAudio.empty()) {
         const std::size_t frames = s.pendingAudio.size() / 2;

@@ -22,8 +22,11 @@ public:
     VideoWriter& operator=(const VideoWriter&) = delete;
 
     // A frame of X8R8G8B8 pixels (top row first) shown from tick on; ticks must increase.
+    // The frame is copied and encoded on a thread of the writer's own, in the order written,
+    // while the caller goes on; false, with the error, once an earlier write has failed.
     bool writeFrame(const std::uint32_t* pixels, std::int64_t tick, std::string& error);
-    // frames stereo frames of interleaved 16-bit samples, following the audio so far.
+    // frames stereo frames of interleaved 16-bit samples, following the audio so far; copied
+    // and encoded in the same way.
     bool writeAudio(const std::int16_t* samples, int frames, std::string& error);
     // Drains the encoders, completes the file and moves it to its name.
     bool finish(std::string& error);

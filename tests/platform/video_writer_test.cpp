@@ -1,10 +1,12 @@
 #include "platform/video_writer.h"
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -89,6 +91,49 @@ TEST(VideoWriter, AnUnfinishedFileIsRemoved) {
         std::vector<std::uint32_t> frame(64 * 48, 0);
         ASSERT_TRUE(writer->writeFrame(frame.data(), 0, error));
     }
+    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(exists(path + ".partial"));
+}
+
+// Frames are encoded and written while the next ones are drawn; a write that fails there (a
+// full disk) must still stop the writing with its reason and leave no file behind.
+TEST(VideoWriter, AFailedWriteBehindTheCallerSaysWhyAndLeavesNothing) {
+    const std::string path = ::testing::TempDir() + "full-" + std::to_string(getpid()) + ".mp4";
+    // Files this process writes may grow to 64 KB: past that, writes fail as on a full disk.
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::string error;
+    bool writing = true;
+    int framesWritten = 0;
+    {
+        auto writer = VideoWriter::open(path, 320, 240, 60, 44100, error);
+        ASSERT_NE(writer, nullptr) << error;
+        // Noise, with its sound: every frame codes to many kilobytes.
+        std::vector<std::uint32_t> frame(320 * 240);
+        std::vector<std::int16_t> sound(2 * 735);
+        std::uint32_t seed = 1;
+        for (int tick = 0; tick < 600 && writing; ++tick) {
+            for (auto& p : frame) {
+                seed = seed * 1664525u + 1013904223u;
+                p = seed;
+            }
+            for (auto& s : sound) {
+                s = static_cast<std::int16_t>(seed >>= 1);
+            }
+            writing = writer->writeFrame(frame.data(), tick, error) &&
+                      writer->writeAudio(sound.data(), 735, error);
+            framesWritten += writing ? 1 : 0;
+        }
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(writing); // a frame written later already says so
+    EXPECT_LT(framesWritten, 300);
+    EXPECT_EQ(error.rfind("cannot write " + path + ": ", 0), 0u) << error;
     EXPECT_FALSE(exists(path));
     EXPECT_FALSE(exists(path + ".partial"));
 }
