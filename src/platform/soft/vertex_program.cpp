@@ -111,20 +111,29 @@ void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride
         float(*rows)[VERTEX_BATCH] = r.reg[input.reg];
         if (input.present &&
             (input.type == D3DDECLTYPE_FLOAT3 || input.type == D3DDECLTYPE_FLOAT2)) {
-            // The commonest elements, read without going through the general conversion: the
-            // components the program reads.
+            // The commonest elements, read without going through the general conversion, in
+            // one pass over the vertices (the components nothing reads come along), and the
+            // defaults of the components read beyond them.
             const int size = input.type == D3DDECLTYPE_FLOAT3 ? 3 : 2;
-            const std::uint8_t* p = data + input.offset;
-            for (int ch = 0; ch < 4; ++ch) {
-                if (!(input.components & (1 << ch))) {
-                    continue;
+            const std::uint8_t* const p = data + input.offset;
+            auto copy = [&](auto n) {
+                const std::uint8_t* v = p;
+                for (int k = 0; k < n; ++k, v += stride) {
+                    rows[0][k] = readFloat(v);
+                    rows[1][k] = readFloat(v + 4);
+                    if (size == 3) {
+                        rows[2][k] = readFloat(v + 8);
+                    }
                 }
-                if (ch >= size) {
+            };
+            if (count == VERTEX_BATCH) {
+                copy(std::integral_constant<int, VERTEX_BATCH>{});
+            } else {
+                copy(count);
+            }
+            for (int ch = size; ch < 4; ++ch) {
+                if (input.components & (1 << ch)) {
                     std::fill(rows[ch], rows[ch] + count, ch == 3 ? 1.0f : 0.0f);
-                    continue;
-                }
-                for (int k = 0; k < count; ++k) {
-                    rows[ch][k] = readFloat(p + static_cast<std::size_t>(k) * stride + 4 * ch);
                 }
             }
             continue;
