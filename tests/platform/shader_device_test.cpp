@@ -80,6 +80,14 @@ protected:
         EXPECT_EQ(device->CreateVertexDeclaration(elements, &declaration), D3D_OK);
         return own(declaration);
     }
+    // Both faces drawn, every pixel added to the target, no depth test.
+    void addedUpWithoutDepth() {
+        device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    }
     // Stages 0..3 filter bilinearly with clamped addressing, as the streak passes do.
     void clampedBilinearStages() {
         for (DWORD s = 0; s < 4; ++s) {
@@ -866,11 +874,7 @@ TEST_F(Shaders, VerticesProcessedAheadFollowConstantsAndBufferChanges) {
         fill(0.0f);
         device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
         device->BeginScene();
-        device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        addedUpWithoutDepth();
         device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
         device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
         device->SetTexture(0, palette);
@@ -951,11 +955,7 @@ TEST_F(Shaders, StripsProjectedStraightFromTheProgramMatchProcessedVertices) {
         soft()->useReferenceVertexPath(reference);
         device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
         device->BeginScene();
-        device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        addedUpWithoutDepth();
         device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
         device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
         device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
