@@ -132,9 +132,14 @@ struct VideoWriter::State {
             std::string error;
             bool written = true;
             if (!skip) {
-                written = job.frame ? encodeFrame(job.pixels.data(), job.tick, error)
-                                    : encodeAudio(job.samples.data(),
-                                                  static_cast<int>(job.samples.size() / 2), error);
+                try {
+                    written = job.frame
+                                  ? encodeFrame(job.pixels.data(), job.tick, error)
+                                  : encodeAudio(job.samples.data(),
+                                                static_cast<int>(job.samples.size() / 2), error);
+                } catch (const std::bad_alloc&) {
+                    written = fail(error, "out of memory", 0);
+                }
             }
             lock.lock();
             if (!written && !failed) {
@@ -161,8 +166,12 @@ struct VideoWriter::State {
         if (closing) {
             return fail(error, "nothing more can be written once it is complete", 0);
         }
-        waitingFrames += job.frame ? 1 : 0;
-        jobs.push_back(std::move(job));
+        try {
+            jobs.push_back(std::move(job));
+        } catch (const std::bad_alloc&) {
+            return fail(error, "out of memory", 0);
+        }
+        waitingFrames += jobs.back().frame ? 1 : 0;
         changed.notify_all();
         return true;
     }
