@@ -871,6 +871,14 @@ void projectToLanes(const GeometryTarget&, const float* const[4], const float* c
                     VertexLanes&, UINT) {}
 #endif
 
+Batch::StripVertices::StripVertices(const std::int32_t* x, const std::int32_t* y,
+                                    const float* firstRow, std::size_t stride, int rowCount)
+    : x(x), y(y), rows{} {
+    for (int r = 0; r < rowCount; ++r) {
+        rows[r] = firstRow + static_cast<std::size_t>(r) * stride;
+    }
+}
+
 bool Batch::addStrip(std::uint32_t draw, const GeometryTarget& t, const VertexLanes& lanes,
                      UINT first, UINT vertexCount, UINT primitiveCount) {
 #if TESSIVANE_WIDE
@@ -892,11 +900,10 @@ bool Batch::addStrip(std::uint32_t draw, const GeometryTarget& t, const VertexLa
     currentDraw_ = draw;
     storedAttributes_ = draws[draw].storedAttributes;
     attributes_ = draws[draw].state.attributes;
-    StripVertices strip{lanes.x.data() + first, lanes.y.data() + first, {}};
-    for (int p = 0; p < 2 + storedAttributes_; ++p) {
-        strip.rows[p] = lanes.values.data() + p * lanes.stride + first;
-    }
-    emitStripWide(t, strip, primitiveCount);
+    emitStripWide(t,
+                  StripVertices(lanes.x.data() + first, lanes.y.data() + first,
+                                lanes.values.data() + first, lanes.stride, 2 + storedAttributes_),
+                  primitiveCount);
     return true;
 #else
     (void)draw, (void)t, (void)lanes, (void)first, (void)vertexCount, (void)primitiveCount;
@@ -1252,11 +1259,12 @@ void Batch::addPrimitives(std::uint32_t draw, const GeometryTarget& t, D3DPRIMIT
     }
 #if TESSIVANE_WIDE
     if (toLanes && everyVertexInside) {
-        StripVertices strip{snappedX_.data(), snappedY_.data(), {}};
-        for (int p = 0; p < 2 + storedAttributes_; ++p) {
-            strip.rows[p] = lanes_.data() + static_cast<std::size_t>(2 + p) * laneStride_;
-        }
-        emitStripWide(t, strip, primitiveCount);
+        // The lanes' rows from Z on: X and Y are there for lanesToPool alone.
+        emitStripWide(t,
+                      StripVertices(snappedX_.data(), snappedY_.data(),
+                                    lanes_.data() + 2 * laneStride_, laneStride_,
+                                    2 + storedAttributes_),
+                      primitiveCount);
         return;
     }
 #endif

@@ -255,15 +255,18 @@ private:
                        int rowMin, int rowMax, std::uint32_t cover);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
-    // emitPrepared for the count triangles of a strip whose vertices are in the lanes, eight
-    // at a time, solving the planes of those it keeps as it goes. The last lanes may read up
-    // to eight vertices past the draw's last.
-    // Snapped positions x[i], y[i] and values rows[r][i] of the strip's vertices i.
+    // Snapped positions x[i], y[i] and values rows[r][i] of a strip's vertices i: rows
+    // strides apart from firstRow, those of depth, 1/w and the draw's stored attributes.
     struct StripVertices {
+        StripVertices(const std::int32_t* x, const std::int32_t* y, const float* firstRow,
+                      std::size_t stride, int rowCount);
         const std::int32_t* x;
         const std::int32_t* y;
         const float* rows[2 + MAX_ATTRIBUTES];
     };
+    // emitPrepared for the count triangles of a strip whose vertices are in the lanes, eight
+    // at a time, solving the planes of those it keeps as it goes. The last lanes may read up
+    // to eight vertices past the draw's last.
     void emitStripWide(const GeometryTarget& target, const StripVertices& vertices, UINT count);
     // The same for vertices not snapped yet.
     void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);

@@ -237,17 +237,14 @@ bool SoftDevice::shade(const SoftVertexBuffer& source, std::uint64_t offset, UIN
     try {
         if (asLanes) {
             s.lanes.resize(run, 2 + record_.storedAttributes);
+            shadeToLanes(source.data() + offset, stride, run);
         } else {
             s.vertices.resize(run);
+            processVertices(source.data() + offset, stride, run, s.vertices.data());
         }
     } catch (const std::bad_alloc&) {
         s.buffer = nullptr;
         return false;
-    }
-    if (asLanes) {
-        shadeToLanes(source.data() + offset, stride, run);
-    } else {
-        processVertices(source.data() + offset, stride, run, s.vertices.data());
     }
     s.buffer = &source;
     s.contents = source.contents();
