@@ -271,12 +271,14 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int widt
     if (globalHeader) {
         s->video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    // The encoder takes every core it can (the codec default is one thread) and a fast
-    // preset: the dust's fine grain makes every frame costly to code, and a capture must
-    // stay well ahead of real time. Quality 20 keeps the specks and the captions crisp.
+    // The encoder takes every core it can (the codec default is one thread) and its fastest
+    // preset: drawing the show keeps both cores busy already, and the dust's fine grain makes
+    // every frame costly to code. That preset spends more bits for a given quality, so
+    // quality 22 gives the pictures of the next preset at 20: the same specks and crisp
+    // captions, at a quarter more bytes.
     s->video->thread_count = 0;
-    av_opt_set(s->video->priv_data, "preset", "superfast", 0);
-    av_opt_set(s->video->priv_data, "crf", "20", 0);
+    av_opt_set(s->video->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(s->video->priv_data, "crf", "22", 0);
     result = avcodec_open2(s->video, h264, nullptr);
     if (result < 0) {
         s->fail(error, "the H.264 encoder could not start", result);
