@@ -113,6 +113,31 @@ protected:
         device->SetRenderTarget(0, target);
         return target;
     }
+    // A vertex buffer holding the vertices, or null where it cannot be made.
+    IDirect3DVertexBuffer9* vertexBuffer(const std::vector<QuadVertex>& vertices) {
+        IDirect3DVertexBuffer9* buffer = nullptr;
+        const auto bytes = static_cast<UINT>(vertices.size() * sizeof(QuadVertex));
+        EXPECT_EQ(device->CreateVertexBuffer(bytes, 0, 0, D3DPOOL_MANAGED, &buffer, nullptr),
+                  D3D_OK);
+        void* data = nullptr;
+        if (own(buffer) == nullptr || buffer->Lock(0, 0, &data, 0) != D3D_OK) {
+            return nullptr;
+        }
+        std::memcpy(data, vertices.data(), bytes);
+        buffer->Unlock();
+        return buffer;
+    }
+    // Draws take their vertices (QuadVertex) from the buffer through the program, and stage 0
+    // samples the texture bilinearly.
+    void drawFromBuffer(IDirect3DVertexShader9* program, IDirect3DVertexBuffer9* buffer,
+                        IDirect3DTexture9* texture) {
+        device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        device->SetTexture(0, texture);
+        device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
+        device->SetVertexShader(program);
+        device->SetStreamSource(0, buffer, 0, sizeof(QuadVertex));
+    }
     IDirect3DTexture9* ownTexture(UINT width, UINT height, const std::vector<std::uint32_t>& t) {
         return own(texture(width, height, D3DFMT_X8R8G8B8, t));
     }
@@ -941,30 +966,18 @@ TEST_F(Shaders, StripsProjectedStraightFromTheProgramMatchProcessedVertices) {
     vertices[firsts[3] + 20].z = -0.25f; // before the near plane
     vertices[firsts[5] + 3].z = 1.5f;    // beyond the far one
     vertices[firsts[8] + 32].x = 1.0e6f; // far outside the guard band
-    IDirect3DVertexBuffer9* buffer = nullptr;
-    ASSERT_EQ(device->CreateVertexBuffer(UINT(vertices.size() * sizeof(QuadVertex)), 0, 0,
-                                         D3DPOOL_MANAGED, &buffer, nullptr),
-              D3D_OK);
-    own(buffer);
-    void* data = nullptr;
-    ASSERT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
-    std::memcpy(data, vertices.data(), vertices.size() * sizeof(QuadVertex));
-    buffer->Unlock();
+    IDirect3DVertexBuffer9* buffer = vertexBuffer(vertices);
+    ASSERT_NE(buffer, nullptr);
     IDirect3DTexture9* noise = ownTexture(8, 1, noiseTexels(8, 11));
     auto render = [&](bool reference) {
         soft()->useReferenceVertexPath(reference);
         device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
         device->BeginScene();
         addedUpWithoutDepth();
-        device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        drawFromBuffer(shader, buffer, noise);
         device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
         device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
         device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-        device->SetTexture(0, noise);
-        device->SetVertexDeclaration(declaration(QUAD_ELEMENTS));
-        device->SetVertexShader(shader);
-        device->SetStreamSource(0, buffer, 0, sizeof(QuadVertex));
         const float one[4] = {1, 1, 1, 1};
         const float scale[4] = {3.0f, -2.0f, 0.5f, 1.0f}; // red above 1, green below 0
         device->SetVertexShaderConstantF(0, one, 1);
@@ -989,6 +1002,101 @@ TEST_F(Shaders, StripsProjectedStraightFromTheProgramMatchProcessedVertices) {
     EXPECT_GT(std::count_if(processed.begin(), processed.end(),
                             [](std::uint32_t c) { return (c & 0xFF0000u) != 0; }),
               1000);
+}
+
+// A draw that reads no depth and whose program stores one attribute, as the tubes do, has
+// its small and sparse triangles placed pixel by pixel and interpolated together. Strips of
+// every shape it meets must give the picture of the reference pixel path: ribbons of
+// triangles a pixel or two across, tall narrow ones, needles from the guard band whose edge
+// functions outgrow 32 bits, long slivers a pixel high, larger triangles shaded on their own,
+// and among them strips the general path takes (the attribute 0 at every corner, or w 1),
+// enough of them to fill the pixel chunks in the middle of a triangle many times. They are
+// added up, and drawn over one another, where the order of the pixels shows.
+TEST_F(Shaders, ThinStripsDrawLikeTheReferencePath) {
+    // w = v1.y + 1; the one attribute is the texture's u (its v is never written).
+    IDirect3DVertexShader9* shader =
+        vertexShader(words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos.xy, v0),
+                                    mov(oPos.z, v0), add(oPos.w, v1.y, c0), mov(oT0.x, v1))));
+    std::uint32_t seed = 5;
+    auto next = [&seed](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * float(seed >> 8) / float(1u << 24);
+    };
+    std::vector<QuadVertex> vertices;
+    std::vector<std::pair<int, int>> strips; // first vertex, vertex count
+    for (int s = 0; s < 160; ++s) {
+        const int count = 3 + s % 9;
+        const int kind = s % 5;
+        const bool zeroU = s % 11 == 4, unitW = s % 13 == 6;
+        strips.emplace_back(int(vertices.size()), count);
+        const float x = next(10.0f, 620.0f), y = next(10.0f, 460.0f);
+        for (int i = 0; i < count; ++i) {
+            const float side = i % 2 == 0 ? 1.0f : -1.0f;
+            float px = 0, py = 0; // in pixels
+            switch (kind) {
+            case 0: // a ribbon of triangles a pixel or two across
+                px = x + 1.5f * float(i) + side * next(0.3f, 1.5f);
+                py = y + 0.8f * float(i) + next(-0.5f, 0.5f);
+                break;
+            case 1: // tall and narrow
+                px = x + side * next(0.5f, 6.0f);
+                py = y - 200.0f + 60.0f * float(i) + next(0.0f, 30.0f);
+                break;
+            case 2: // needles from the guard band's left edge, a few pixels into the target
+                px = i % 2 == 0 ? -900.0f : next(1.0f, 9.0f);
+                py = i % 2 == 0 ? next(-500.0f, 900.0f) : y + 2.0f * float(i);
+                break;
+            case 3: // slivers a pixel high
+                px = x - 150.0f + 40.0f * float(i) + next(0.0f, 30.0f);
+                py = y + side * next(0.2f, 1.2f);
+                break;
+            default: // larger, some with more pixels in a strip of rows than are gathered
+                px = x + 14.0f * float(i) + side * next(2.0f, 9.0f);
+                py = y + side * next(4.0f, 12.0f);
+                break;
+            }
+            const float w = unitW ? 1.0f : next(1.0f, 2.0f);
+            vertices.push_back({(px / 320.0f - 1.0f) * w, (1.0f - py / 240.0f) * w,
+                                next(0.1f, 0.9f) * w, zeroU ? 0.0f : next(0.0f, 1.0f), w - 1.0f});
+        }
+    }
+    IDirect3DVertexBuffer9* buffer = vertexBuffer(vertices);
+    ASSERT_NE(buffer, nullptr);
+    std::vector<std::uint32_t> texels = noiseTexels(8, 3);
+    for (std::uint32_t& t : texels) {
+        t &= 0xFF3F3F3F; // dim, so that added up they rarely saturate
+    }
+    IDirect3DTexture9* noise = ownTexture(8, 1, texels);
+    auto render = [&](bool reference, bool over) {
+        soft()->useReferencePixelPath(reference);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->BeginScene();
+        addedUpWithoutDepth();
+        if (over) {
+            device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+        }
+        drawFromBuffer(shader, buffer, noise);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        const float one[4] = {1, 1, 1, 1};
+        device->SetVertexShaderConstantF(0, one, 1);
+        for (int pass = 0; pass < 3; ++pass) {
+            for (const auto& [first, count] : strips) {
+                device->DrawPrimitive(D3DPT_TRIANGLESTRIP, UINT(first), UINT(count - 2));
+            }
+        }
+        device->EndScene();
+        return frame();
+    };
+    for (const bool over : {false, true}) {
+        const std::vector<std::uint32_t> reference = render(true, over);
+        const std::vector<std::uint32_t> fast = render(false, over);
+        EXPECT_TRUE(fast == reference) << (over ? "drawn over" : "added up");
+        EXPECT_GT(std::count_if(reference.begin(), reference.end(),
+                                [](std::uint32_t c) { return (c & 0xFFFFFFu) != 0; }),
+                  20000);
+    }
+    soft()->useReferencePixelPath(false);
 }
 
 // ---- Broken geometry

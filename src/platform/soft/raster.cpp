@@ -216,24 +216,43 @@ int narrowSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowS
 }
 
 #if TESSIVANE_WIDE
+// Adds, and fills a vector with, integers of LANES to a vector: 4 of 64 bits, or 8 of 32.
+template <int LANES>
+WIDE inline __m256i addLanes(__m256i a, __m256i b) {
+    return LANES == 4 ? _mm256_add_epi64(a, b) : _mm256_add_epi32(a, b);
+}
+
+template <int LANES>
+WIDE inline __m256i splatLanes(std::int64_t v) {
+    return LANES == 4 ? _mm256_set1_epi64x(v) : _mm256_set1_epi32(static_cast<std::int32_t>(v));
+}
+
 // Steps the edge functions of a triangle whose bounding box is `width` (at most NARROW) columns
-// from colMin over rows y0..y1, four columns of a row per 256-bit vector: a column is covered
+// from colMin over rows y0..y1, LANES columns of a row per 256-bit vector: four as 64-bit
+// integers, or eight as 32-bit ones where the values fit (see fitsIn32). A column is covered
 // where no edge function is negative, that is where the sign bit of their OR is clear. Calls
 // row(r, inside) for row y0 + r with its covered columns as bits from colMin up.
-template <int GROUPS, class Row>
+template <int LANES, int GROUPS, class Row>
 [[gnu::always_inline]] WIDE inline void wideRows(const Edge edges[3], int colMin, int width, int y0,
                                                  int y1, Row row) {
+    static_assert(LANES == 4 || LANES == 8, "64- or 32-bit lanes");
     __m256i value[3][GROUPS];
     __m256i perRow[3];
     for (int i = 0; i < 3; ++i) {
         const Edge& e = edges[i];
         const std::int64_t v = edgeValue(e, colMin, y0);
         const std::int64_t c = -e.dy * SUBPIXEL;
-        value[i][0] = _mm256_set_epi64x(v + 3 * c, v + 2 * c, v + c, v);
-        for (int g = 1; g < GROUPS; ++g) {
-            value[i][g] = _mm256_add_epi64(value[i][g - 1], _mm256_set1_epi64x(4 * c));
+        if constexpr (LANES == 4) {
+            value[i][0] = _mm256_set_epi64x(v + 3 * c, v + 2 * c, v + c, v);
+        } else {
+            value[i][0] = _mm256_add_epi32(
+                splatLanes<8>(v),
+                _mm256_mullo_epi32(splatLanes<8>(c), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
         }
-        perRow[i] = _mm256_set1_epi64x(e.dx * SUBPIXEL);
+        for (int g = 1; g < GROUPS; ++g) {
+            value[i][g] = addLanes<LANES>(value[i][g - 1], splatLanes<LANES>(LANES * c));
+        }
+        perRow[i] = splatLanes<LANES>(e.dx * SUBPIXEL);
     }
     const unsigned columns = (1u << width) - 1u;
     for (int r = 0; r <= y1 - y0; ++r) {
@@ -241,20 +260,38 @@ template <int GROUPS, class Row>
         for (int g = 0; g < GROUPS; ++g) {
             const __m256i any =
                 _mm256_or_si256(_mm256_or_si256(value[0][g], value[1][g]), value[2][g]);
-            outside |= unsigned(_mm256_movemask_pd(_mm256_castsi256_pd(any))) << (4 * g);
+            const int signs = LANES == 4 ? _mm256_movemask_pd(_mm256_castsi256_pd(any))
+                                         : _mm256_movemask_ps(_mm256_castsi256_ps(any));
+            outside |= static_cast<unsigned>(signs) << (LANES * g);
             for (int i = 0; i < 3; ++i) {
-                value[i][g] = _mm256_add_epi64(value[i][g], perRow[i]);
+                value[i][g] = addLanes<LANES>(value[i][g], perRow[i]);
             }
         }
         row(r, ~outside & columns);
     }
 }
 
+// Whether the edge functions stay within 32 bits at every centre of rows y0..y1 and the
+// `width` columns from colMin, the first of them included.
+inline bool fitsIn32(const Edge edges[3], int colMin, int width, int y0, int y1) {
+    constexpr std::int64_t LIMIT = std::int64_t{1} << 31;
+    for (int i = 0; i < 3; ++i) {
+        const Edge& e = edges[i];
+        const std::int64_t reach = std::abs(edgeValue(e, colMin, y0)) +
+                                   std::abs(e.dy * SUBPIXEL) * (width + 8) +
+                                   std::abs(e.dx * SUBPIXEL) * (y1 - y0 + 1);
+        if (reach >= LIMIT) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // narrowSpans with wideRows.
 template <int GROUPS>
 WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, RowSpan* spans) {
     int rows = 0;
-    wideRows<GROUPS>(edges, colMin, width, y0, y1, [&](int r, unsigned inside) {
+    wideRows<4, GROUPS>(edges, colMin, width, y0, y1, [&](int r, unsigned inside) {
         if (inside != 0) {
             spans[rows++] = RowSpan{y0 + r, colMin + std::countr_zero(inside),
                                     colMin + 31 - std::countl_zero(inside)};
@@ -272,7 +309,7 @@ WIDE void wideRowBits(const Edge edges[3], int colMin, int width, int y0, int y1
     for (int w = 0; w < STRIP_ROWS / 4; ++w) {
         words[w] = 0;
     }
-    wideRows<GROUPS>(edges, colMin, width, y0, y1, [words](int r, unsigned inside) {
+    wideRows<4, GROUPS>(edges, colMin, width, y0, y1, [words](int r, unsigned inside) {
         words[r >> 2] |= std::uint64_t{inside} << (16 * (r & 3));
     });
 }
@@ -311,6 +348,19 @@ int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, 
 }
 #endif
 
+// The pixels in spans[0..rows).
+inline int pixelCount(const RowSpan* spans, int rows) {
+    int n = 0;
+    for (int r = 0; r < rows; ++r) {
+        n += spans[r].last - spans[r].first + 1;
+    }
+    return n;
+}
+
+// Wide triangles with at most this many pixels in a strip are gathered where their draw is
+// thin.
+constexpr int GATHER_MOST = 64;
+
 // The spans of rows y0..y1 of a triangle that carries its coverage.
 int coveredSpans(const BatchTriangle& tri, int y0, int y1, RowSpan* spans) {
     const int columns = tri.colMax - tri.colMin + 1;
@@ -344,12 +394,56 @@ constexpr CentreCells centreCells() {
 
 constexpr CentreCells CENTRE_CELLS = centreCells();
 
+#if TESSIVANE_WIDE
+// Where a thin triangle's planes lie in its lane of their plane group (see
+// BatchTriangle::planes), for a draw that reads no depth: a, b and c of 1/w, then of the one
+// attribute stored, each eight floats on from the one before.
+constexpr int LANE_INV_W = 8;
+constexpr int LANE_VALUE = 32;
+
+// Whether draw d is thin: it reads no depth and stores one attribute (any others are +0 at
+// every vertex), so that a pixel needs 1/w and one value. The gathered triangles of such a
+// draw whose planes were solved at set-up are placed pixel by pixel and interpolated
+// together, and so are its wide triangles of few pixels.
+inline bool thinDraw(const DrawRecord& d) {
+    return d.program.wide && !d.reference && !d.depthRead && d.storedAttributes == 1;
+}
+
+// 1/w and the value of a thin triangle's pixels from..to-1 of the chunk, eight at a time, with
+// the operations of the pixel-by-pixel loop: w = 1 / ((c + b·fy) + a·fx) and the value
+// ((c + b·fy) + a·fx)·w, where fx and fy are the pixel's offsets from (refX, refY).
+WIDE void interpolateThin(const float* lane, float refX, float refY, PixelChunk& c,
+                          float* destination, int from, int to) {
+    const float* w = lane + LANE_INV_W;
+    const float* v = lane + LANE_VALUE;
+    const __m256 wa = _mm256_set1_ps(w[0]), wb = _mm256_set1_ps(w[8]), wc = _mm256_set1_ps(w[16]);
+    const __m256 va = _mm256_set1_ps(v[0]), vb = _mm256_set1_ps(v[8]), vc = _mm256_set1_ps(v[16]);
+    const __m256 rx = _mm256_set1_ps(refX), ry = _mm256_set1_ps(refY);
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int k = from; k < to; k += 8) {
+        const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(to - k), lanes);
+        const __m256 fx =
+            _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_maskload_epi32(c.x + k, mask)), rx);
+        const __m256 fy =
+            _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_maskload_epi32(c.y + k, mask)), ry);
+        const __m256 invW =
+            _mm256_add_ps(_mm256_add_ps(wc, _mm256_mul_ps(wb, fy)), _mm256_mul_ps(wa, fx));
+        const __m256 pixelW = _mm256_div_ps(_mm256_set1_ps(1.0f), invW);
+        const __m256 value = _mm256_mul_ps(
+            _mm256_add_ps(_mm256_add_ps(vc, _mm256_mul_ps(vb, fy)), _mm256_mul_ps(va, fx)), pixelW);
+        _mm256_maskstore_ps(c.w + k, mask, pixelW);
+        _mm256_maskstore_ps(destination + k, mask, value);
+    }
+}
+#endif
+
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
 // drawing order. Colour is written later, in chunk order: a pixel that comes again (the far
 // side of a thin tube over its near side) is blended over what its earlier place wrote. The
-// bytes are those of shading each triangle alone.
+// bytes are those of shading each triangle alone. The pixels of a thin draw's triangles are
+// only placed as they are found, and interpolated eight at a time before the chunk is shaded.
 class Gathering {
 public:
     explicit Gathering(StripScratch& scratch) : scratch_(scratch) {}
@@ -358,6 +452,7 @@ public:
     void flush() {
         PixelChunk& c = scratch_.chunk;
         if (draw_ != nullptr && c.count > 0) {
+            settleThin();
             writeZeros(zeroSoFar_);
             shadeGathered(draw_->state, draw_->program, c);
             c.count = 0;
@@ -407,7 +502,144 @@ public:
         });
     }
 
+#if TESSIVANE_WIDE
+    // addCovered for a triangle of a thin draw whose planes were solved at set-up into lane.
+    WIDE void addThinCovered(const DrawRecord& d, const BatchTriangle& tri, const float* lane,
+                             std::uint32_t bits) {
+        const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
+        addThin(d, tri, lane, [&tri, cells, bits](auto&& pixel, auto&&) {
+            for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
+                const unsigned cell = cells[std::countr_zero(rest)];
+                pixel(tri.colMin + static_cast<int>(cell & 31),
+                      tri.rowMin + static_cast<int>(cell >> 5));
+            }
+        });
+    }
+
+    // The same for the covered spans of a triangle.
+    WIDE void addThinSpans(const DrawRecord& d, const BatchTriangle& tri, const float* lane,
+                           const RowSpan* spans, int rows) {
+        addThin(d, tri, lane, [spans, rows](auto&&, auto&& span) WIDE {
+            for (int r = 0; r < rows; ++r) {
+                span(spans[r].y, spans[r].first, spans[r].last - spans[r].first + 1);
+            }
+        });
+    }
+
+    // The same for a narrow triangle that does not carry its coverage: its rows y0..y1 are
+    // stepped here, eight columns to a vector where the edge functions allow.
+    WIDE void addThinRows(const DrawRecord& d, const BatchTriangle& tri, const float* lane, int y0,
+                          int y1) {
+        const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
+                               makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
+                               makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
+        const int colMin = tri.colMin;
+        const int width = tri.colMax - tri.colMin + 1;
+        addThin(d, tri, lane, [&](auto&&, auto&& span) WIDE {
+            // A row's covered centres are one span: there are no bits to walk one by one.
+            auto row = [&](int r, unsigned inside) WIDE {
+                span(y0 + r, colMin + std::countr_zero(inside), std::popcount(inside));
+            };
+            if (!fitsIn32(edges, colMin, width, y0, y1)) {
+                byColumnGroups(width, [&](auto groups) WIDE {
+                    wideRows<4, groups()>(edges, colMin, width, y0, y1, row);
+                });
+            } else if (width <= 8) {
+                wideRows<8, 1>(edges, colMin, width, y0, y1, row);
+            } else {
+                wideRows<8, 2>(edges, colMin, width, y0, y1, row);
+            }
+        });
+    }
+#endif
+
 private:
+#if TESSIVANE_WIDE
+    // Places the pixels of a thin triangle of draw d, with its planes in lane, and leaves
+    // their interpolation to settleThin. forEach(pixel, span) calls pixel(x, y) for each, or
+    // span(y, x, n) for n of them from (x, y) to the right (none where n is 0), row by row,
+    // left to right.
+    template <class ForEach>
+    [[gnu::always_inline]] WIDE inline void addThin(const DrawRecord& d, const BatchTriangle& tri,
+                                                    const float* lane, ForEach forEach) {
+        if (draw_ != &d) {
+            begin(d);
+        }
+        // The attributes after the first are +0 at every corner.
+        const std::uint32_t zeros = ((1u << d.state.attributeCount) - 1u) & ~1u;
+        writeZeros(zeroSoFar_ & ~zeros);
+        zeroSoFar_ &= zeros;
+        const float refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
+        const float refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+        PixelChunk& c = scratch_.chunk;
+        // The count is kept here: the chunk's own would be read back after every store of a
+        // position, which the compiler must take to be a store to it.
+        int count = c.count;
+        int from = count;
+        auto pixel = [&](int x, int y) {
+            if (count == CHUNK) {
+                c.count = CHUNK;
+                if (from < CHUNK) {
+                    thin_[thinCount_++] = ThinRun{lane, refX, refY, from, CHUNK};
+                }
+                begin(d);
+                zeroSoFar_ = zeros;
+                from = 0;
+                count = 0;
+            }
+            c.x[count] = x;
+            c.y[count] = y;
+            ++count;
+        };
+        auto span = [&](int y, int x, int n) WIDE {
+            // NARROW places at a time, whatever is left of the span: a loop over its pixels
+            // would be mispredicted at its end, row after row. The places past the span are
+            // written again later.
+            static_assert(NARROW == 16, "two vectors of eight places");
+            while (n > 0) {
+                if (count > CHUNK - NARROW) {
+                    for (int i = 0; i < n; ++i) {
+                        pixel(x + i, y);
+                    }
+                    return;
+                }
+                const __m256i columns = _mm256_add_epi32(_mm256_set1_epi32(x),
+                                                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+                const __m256i row = _mm256_set1_epi32(y);
+                auto* xs = reinterpret_cast<__m256i*>(c.x + count);
+                auto* ys = reinterpret_cast<__m256i*>(c.y + count);
+                _mm256_storeu_si256(xs, columns);
+                _mm256_storeu_si256(xs + 1, _mm256_add_epi32(columns, _mm256_set1_epi32(8)));
+                _mm256_storeu_si256(ys, row);
+                _mm256_storeu_si256(ys + 1, row);
+                const int placed = std::min(n, NARROW);
+                count += placed;
+                x += placed;
+                n -= placed;
+            }
+        };
+        forEach(pixel, span);
+        c.count = count;
+        if (from < count) {
+            thin_[thinCount_++] = ThinRun{lane, refX, refY, from, count};
+        }
+    }
+#endif
+
+    // Interpolates the pixels that thin triangles placed in the chunk. This waits until the
+    // chunk is shaded (or its 1/w is read): reading the positions back straight after they
+    // were written would stall on the stores.
+    void settleThin() {
+#if TESSIVANE_WIDE
+        PixelChunk& c = scratch_.chunk;
+        for (int i = 0; i < thinCount_; ++i) {
+            const ThinRun& r = thin_[i];
+            interpolateThin(r.lane, r.refX, r.refY, c, destination_[0], r.from, r.to);
+        }
+#endif
+        thinCount_ = 0;
+    }
+
     // Adds the pixels of a triangle of draw d with planes p: forEach(pixel) calls pixel(x, y)
     // for each, row by row, left to right.
     template <class ForEach>
@@ -487,6 +719,9 @@ private:
     void writeZeros(std::uint32_t attributes) {
         PixelChunk& c = scratch_.chunk;
         attributes &= (1u << draw_->state.attributeCount) - 1u;
+        if (attributes != 0) {
+            settleThin(); // the zeros are +0·w
+        }
         for (; attributes != 0; attributes &= attributes - 1) {
             float* destination = destination_[std::countr_zero(attributes)];
             for (int k = 0; k < c.count; ++k) {
@@ -511,7 +746,17 @@ private:
         }
     }
 
+    // Pixels from..to-1 of the chunk, of a thin triangle with its planes in lane and its
+    // reference point (refX, refY).
+    struct ThinRun {
+        const float* lane;
+        float refX, refY;
+        int from, to;
+    };
+
     StripScratch& scratch_;
+    ThinRun thin_[CHUNK]; // each with a pixel of the chunk at least
+    int thinCount_ = 0;
     const DrawRecord* draw_ = nullptr;
     std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
     float* destination_[MAX_ATTRIBUTES] = {};
@@ -569,7 +814,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
         const std::uint32_t kind = entry & BIN_KIND;
         const bool gathered = kind == BIN_TRIANGLE && !draws[triangles[index].draw].reference &&
                               triangles[index].colMax - triangles[index].colMin < NARROW;
-        if (!gathered) {
+        if (kind != BIN_TRIANGLE) {
             gathering.flush();
         }
         switch (kind) {
@@ -623,6 +868,24 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             const int y0 = std::max<int>(tri.rowMin, stripTop);
             const int y1 = std::min<int>(tri.rowMax, stripBottom);
             const bool wide = draw.program.wide && !draw.reference;
+#if TESSIVANE_WIDE
+            if (gathered && tri.planes != NO_PLANES && thinDraw(draw)) {
+                const float* lane = &planes_[tri.planes];
+                if (tri.cover == 0) {
+                    gathering.addThinRows(draw, tri, lane, y0, y1);
+                    break;
+                }
+                const int columns = tri.colMax - tri.colMin + 1;
+                const int lo = (y0 - tri.rowMin) * columns, hi = (y1 - tri.rowMin + 1) * columns;
+                const std::uint32_t coveredHere =
+                    tri.cover &
+                    static_cast<std::uint32_t>((std::uint64_t{1} << hi) - (std::uint64_t{1} << lo));
+                if (coveredHere != 0) {
+                    gathering.addThinCovered(draw, tri, lane, coveredHere);
+                }
+                break;
+            }
+#endif
             // The triangle's pixels in the strip: gathered ones as bits, where they can be
             // walked in one pass (a triangle's own coverage, or row bits), the others as
             // spans.
@@ -669,6 +932,19 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             }
             if (rows == 0 && coveredHere == 0 && !anyRowBits) {
                 break; // many small triangles cover no pixel centre of a strip they touch
+            }
+#if TESSIVANE_WIDE
+            // A wide triangle of few pixels (a thin tube seen along its length, say) is
+            // gathered too: shaded on its own, it would pay the whole set-up of the pixel
+            // stage for them.
+            if (!gathered && wide && tri.planes != NO_PLANES && thinDraw(draw) &&
+                pixelCount(spans, rows) <= GATHER_MOST) {
+                gathering.addThinSpans(draw, tri, &planes_[tri.planes], spans, rows);
+                break;
+            }
+#endif
+            if (!gathered) {
+                gathering.flush();
             }
             PrimitivePlanes planes;
             if (tri.planes != NO_PLANES) {
