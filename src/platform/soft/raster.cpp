@@ -521,7 +521,9 @@ public:
                            const RowSpan* spans, int rows) {
         addThin(d, tri, lane, [spans, rows](auto&&, auto&& span) WIDE {
             for (int r = 0; r < rows; ++r) {
-                span(spans[r].y, spans[r].first, spans[r].last - spans[r].first + 1);
+                for (int x = spans[r].first; x <= spans[r].last; x += NARROW) {
+                    span(spans[r].y, x, std::min(NARROW, spans[r].last - x + 1));
+                }
             }
         });
     }
@@ -557,8 +559,8 @@ private:
 #if TESSIVANE_WIDE
     // Places the pixels of a thin triangle of draw d, with its planes in lane, and leaves
     // their interpolation to settleThin. forEach(pixel, span) calls pixel(x, y) for each, or
-    // span(y, x, n) for n of them from (x, y) to the right (none where n is 0), row by row,
-    // left to right.
+    // span(y, x, n) for n (0 to NARROW) of them from (x, y) to the right, row by row, left
+    // to right.
     template <class ForEach>
     [[gnu::always_inline]] WIDE inline void addThin(const DrawRecord& d, const BatchTriangle& tri,
                                                     const float* lane, ForEach forEach) {
@@ -592,31 +594,25 @@ private:
             ++count;
         };
         auto span = [&](int y, int x, int n) WIDE {
-            // NARROW places at a time, whatever is left of the span: a loop over its pixels
-            // would be mispredicted at its end, row after row. The places past the span are
-            // written again later.
-            static_assert(NARROW == 16, "two vectors of eight places");
-            while (n > 0) {
-                if (count > CHUNK - NARROW) {
-                    for (int i = 0; i < n; ++i) {
-                        pixel(x + i, y);
-                    }
-                    return;
+            if (count > CHUNK - NARROW) {
+                for (int i = 0; i < n; ++i) {
+                    pixel(x + i, y);
                 }
-                const __m256i columns = _mm256_add_epi32(_mm256_set1_epi32(x),
-                                                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-                const __m256i row = _mm256_set1_epi32(y);
-                auto* xs = reinterpret_cast<__m256i*>(c.x + count);
-                auto* ys = reinterpret_cast<__m256i*>(c.y + count);
-                _mm256_storeu_si256(xs, columns);
-                _mm256_storeu_si256(xs + 1, _mm256_add_epi32(columns, _mm256_set1_epi32(8)));
-                _mm256_storeu_si256(ys, row);
-                _mm256_storeu_si256(ys + 1, row);
-                const int placed = std::min(n, NARROW);
-                count += placed;
-                x += placed;
-                n -= placed;
+                return;
             }
+            // NARROW places, whatever n is: a loop over the span's pixels would be mispredicted
+            // at its end, row after row. The places past the span are written again later.
+            static_assert(NARROW == 16, "two vectors of eight places");
+            const __m256i columns =
+                _mm256_add_epi32(_mm256_set1_epi32(x), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+            const __m256i row = _mm256_set1_epi32(y);
+            auto* xs = reinterpret_cast<__m256i*>(c.x + count);
+            auto* ys = reinterpret_cast<__m256i*>(c.y + count);
+            _mm256_storeu_si256(xs, columns);
+            _mm256_storeu_si256(xs + 1, _mm256_add_epi32(columns, _mm256_set1_epi32(8)));
+            _mm256_storeu_si256(ys, row);
+            _mm256_storeu_si256(ys + 1, row);
+            count += n;
         };
         forEach(pixel, span);
         c.count = count;
