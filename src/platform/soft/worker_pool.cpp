@@ -9,10 +9,11 @@ namespace {
 
 // How long a thread that runs out of work watches for more before it sleeps. The passes of
 // a frame follow one another within microseconds, while a sleeping thread takes tens of them
-// to wake; a frame's longer pauses cost a helper this much of watching. It watches pausing,
-// keeping its core: yielding would hand the core to any other runnable task, even one of the
-// lowest priority, for a whole time slice, and under load that cost whole milliseconds.
-constexpr auto WATCH = std::chrono::microseconds(200);
+// to wake; a frame's longer pauses cost a helper this much of watching, time that the video
+// encoder's threads of a capture could use. It watches pausing, keeping its core: yielding
+// would hand the core to any other runnable task, even one of the lowest priority, for a
+// whole time slice, and under load that cost whole milliseconds.
+constexpr auto WATCH = std::chrono::microseconds(50);
 
 // Whether done() became true within WATCH.
 template <class Done>
