@@ -49,9 +49,13 @@ struct PlaneFrame {
 };
 
 // Vertex 0 as the reference point of a triangle's planes.
+inline float inPixels(std::int32_t snapped) {
+    return static_cast<float>(double(snapped) / SUBPIXEL);
+}
+
 inline void planeReference(const BatchTriangle& tri, PrimitivePlanes& planes) {
-    planes.refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
-    planes.refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+    planes.refX = inPixels(tri.x[0]);
+    planes.refY = inPixels(tri.y[0]);
     planes.perspective = true;
 }
 
@@ -394,6 +398,27 @@ constexpr CentreCells centreCells() {
 
 constexpr CentreCells CENTRE_CELLS = centreCells();
 
+// A walk over the centres `bits` of tri's coverage: called with pixel, it calls pixel(x, y)
+// for each, row by row, left to right.
+inline auto coveredCentres(const BatchTriangle& tri, std::uint32_t bits) {
+    const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
+    return [&tri, cells, bits](auto&& pixel) {
+        for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
+            const unsigned cell = cells[std::countr_zero(rest)];
+            pixel(tri.colMin + static_cast<int>(cell & 31),
+                  tri.rowMin + static_cast<int>(cell >> 5));
+        }
+    };
+}
+
+// The centres of tri's coverage in rows y0..y1 (those of a strip).
+inline std::uint32_t coverInRows(const BatchTriangle& tri, int y0, int y1) {
+    const int columns = tri.colMax - tri.colMin + 1;
+    const int lo = (y0 - tri.rowMin) * columns, hi = (y1 - tri.rowMin + 1) * columns;
+    return tri.cover &
+           static_cast<std::uint32_t>((std::uint64_t{1} << hi) - (std::uint64_t{1} << lo));
+}
+
 #if TESSIVANE_WIDE
 // Where a thin triangle's planes lie in its lane of their plane group (see
 // BatchTriangle::planes), for a draw that reads no depth: a, b and c of 1/w, then of the one
@@ -478,14 +503,7 @@ public:
     // their ends again and again.
     void addCovered(const DrawRecord& d, const PrimitivePlanes& p, const BatchTriangle& tri,
                     std::uint32_t bits) {
-        const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
-        addPixels(d, p, [&tri, cells, bits](auto&& pixel) {
-            for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
-                const unsigned cell = cells[std::countr_zero(rest)];
-                pixel(tri.colMin + static_cast<int>(cell & 31),
-                      tri.rowMin + static_cast<int>(cell >> 5));
-            }
-        });
+        addPixels(d, p, coveredCentres(tri, bits));
     }
 
     // The same for the pixels of rows y0.. in row bits as wideRowBits writes them, from
@@ -506,14 +524,8 @@ public:
     // addCovered for a triangle of a thin draw whose planes were solved at set-up into lane.
     WIDE void addThinCovered(const DrawRecord& d, const BatchTriangle& tri, const float* lane,
                              std::uint32_t bits) {
-        const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
-        addThin(d, tri, lane, [&tri, cells, bits](auto&& pixel, auto&&) {
-            for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
-                const unsigned cell = cells[std::countr_zero(rest)];
-                pixel(tri.colMin + static_cast<int>(cell & 31),
-                      tri.rowMin + static_cast<int>(cell >> 5));
-            }
-        });
+        addThin(d, tri, lane,
+                [centres = coveredCentres(tri, bits)](auto&& pixel, auto&&) { centres(pixel); });
     }
 
     // The same for the covered spans of a triangle.
@@ -571,8 +583,8 @@ private:
         const std::uint32_t zeros = ((1u << d.state.attributeCount) - 1u) & ~1u;
         writeZeros(zeroSoFar_ & ~zeros);
         zeroSoFar_ &= zeros;
-        const float refX = static_cast<float>(double(tri.x[0]) / SUBPIXEL);
-        const float refY = static_cast<float>(double(tri.y[0]) / SUBPIXEL);
+        const float refX = inPixels(tri.x[0]);
+        const float refY = inPixels(tri.y[0]);
         PixelChunk& c = scratch_.chunk;
         // The count is kept here: the chunk's own would be read back after every store of a
         // position, which the compiler must take to be a store to it.
@@ -871,11 +883,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                     gathering.addThinRows(draw, tri, lane, y0, y1);
                     break;
                 }
-                const int columns = tri.colMax - tri.colMin + 1;
-                const int lo = (y0 - tri.rowMin) * columns, hi = (y1 - tri.rowMin + 1) * columns;
-                const std::uint32_t coveredHere =
-                    tri.cover &
-                    static_cast<std::uint32_t>((std::uint64_t{1} << hi) - (std::uint64_t{1} << lo));
+                const std::uint32_t coveredHere = coverInRows(tri, y0, y1);
                 if (coveredHere != 0) {
                     gathering.addThinCovered(draw, tri, lane, coveredHere);
                 }
@@ -891,10 +899,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             std::uint64_t rowBits[STRIP_ROWS / 4];
             bool anyRowBits = false;
             if (tri.cover != 0 && gathered) {
-                const int columns = tri.colMax - tri.colMin + 1;
-                const int lo = (y0 - tri.rowMin) * columns, hi = (y1 - tri.rowMin + 1) * columns;
-                coveredHere = tri.cover & static_cast<std::uint32_t>((std::uint64_t{1} << hi) -
-                                                                     (std::uint64_t{1} << lo));
+                coveredHere = coverInRows(tri, y0, y1);
             } else if (tri.cover != 0) {
                 rows = coveredSpans(tri, y0, y1, spans);
             } else if (tri.colMax - tri.colMin < NARROW) {
