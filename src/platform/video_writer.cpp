@@ -1,11 +1,12 @@
 #include "platform/video_writer.h"
 
+#include "platform/yuv_picture.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <condition_variable>
@@ -39,7 +40,6 @@ struct VideoWriter::State {
     AVCodecContext* audio = nullptr;
     AVStream* videoStream = nullptr;
     AVStream* audioStream = nullptr;
-    SwsContext* scaler = nullptr;
     SwrContext* resampler = nullptr;
     AVFrame* picture = nullptr;
     AVFrame* sound = nullptr;
@@ -79,7 +79,6 @@ struct VideoWriter::State {
         avformat_free_context(format);
         avcodec_free_context(&video);
         avcodec_free_context(&audio);
-        sws_freeContext(scaler);
         swr_free(&resampler);
         av_frame_free(&picture);
         av_frame_free(&sound);
@@ -195,9 +194,9 @@ struct VideoWriter::State {
         if (av_frame_make_writable(picture) < 0) {
             return fail(error, "out of memory", 0);
         }
-        const std::uint8_t* source[1] = {reinterpret_cast<const std::uint8_t*>(pixels)};
-        const int stride[1] = {width * 4};
-        sws_scale(scaler, source, stride, 0, height, picture->data, picture->linesize);
+        toYuv420(pixels, width, height, width,
+                 Yuv420Planes{picture->data[0], picture->data[1], picture->data[2],
+                              picture->linesize[0], picture->linesize[1], picture->linesize[2]});
         picture->pts = tick;
         return encode(video, videoStream, picture, error);
     }
@@ -266,6 +265,10 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int widt
     s->video->width = width;
     s->video->height = height;
     s->video->pix_fmt = AV_PIX_FMT_YUV420P;
+    // What toYuv420 writes, said in the stream, so that players need not guess it.
+    s->video->color_range = AVCOL_RANGE_MPEG;
+    s->video->colorspace = AVCOL_SPC_SMPTE170M;
+    s->video->chroma_sample_location = AVCHROMA_LOC_CENTER;
     s->video->time_base = AVRational{1, ticksPerSecond};
     s->video->gop_size = ticksPerSecond * 2;
     if (globalHeader) {
@@ -311,14 +314,11 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& path, int widt
     s->videoStream->time_base = s->video->time_base;
     s->audioStream->time_base = s->audio->time_base;
 
-    // X8R8G8B8 words are the bytes B, G, R, X in memory.
-    s->scaler = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, AV_PIX_FMT_YUV420P,
-                               SWS_BICUBIC, nullptr, nullptr, nullptr);
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     result = swr_alloc_set_opts2(&s->resampler, &s->audio->ch_layout, AV_SAMPLE_FMT_FLTP,
                                  sampleRate, &stereo, AV_SAMPLE_FMT_S16, sampleRate, 0, nullptr);
-    if (s->scaler == nullptr || result < 0 || swr_init(s->resampler) < 0) {
-        s->fail(error, "the picture or sound converter could not start", result);
+    if (result < 0 || swr_init(s->resampler) < 0) {
+        s->fail(error, "the sound converter could not start", result);
         return nullptr;
     }
 
