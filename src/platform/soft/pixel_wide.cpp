@@ -335,6 +335,18 @@ WIDE inline __m256i firstLanes(int count) {
     return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
 }
 
+// The lanes of a byte mask, one bit per lane, as a vector mask.
+WIDE inline __m256i laneMask(unsigned bits) {
+    const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lanes),
+                              lanes);
+}
+
+// One bit per lane whose 32 bits are all set.
+WIDE inline unsigned laneBits(__m256i mask) {
+    return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(mask)));
+}
+
 // `count` lanes of each channel row from `first` on: copied from the table entries from `at`
 // on, or, with SAME, all the entry at `at`. The groups of eight that cover more than eight
 // lanes overlap at the end rather than run past it.
@@ -759,11 +771,29 @@ WIDE inline unsigned repeatedLanes(__m256i v) {
     return repeated & 0xFFu;
 }
 
+// For each lane, the nearest lane before it that holds the same value, or the lane itself
+// where none does.
+WIDE inline __m256i nearestEarlierLanes(__m256i v) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i nearest = lanes;
+    // From the farthest back to the nearest, each match overriding those before it.
+    for (int r = 7; r >= 1; --r) {
+        const __m256i from = _mm256_sub_epi32(lanes, _mm256_set1_epi32(r));
+        const __m256i same =
+            _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), from),
+                                _mm256_cmpeq_epi32(v, _mm256_permutevar8x32_epi32(v, from)));
+        nearest = _mm256_blendv_epi8(nearest, from, same);
+    }
+    return nearest;
+}
+
 // The colour blended with the target: source · SRC + target · DST on each clamped channel,
 // the target's bytes read as byte / 255, eight pixels at a time. Where the chunk's pixels
 // may repeat (gathered from many triangles: a thin tube's far side under its near side),
-// eight are read and written together only up to the first that repeats one before it, and
-// the next eight start there: every pixel is blended over what those before it wrote.
+// every pixel is blended over what those before it wrote: a lane whose pixel an earlier lane
+// of the eight holds takes that lane's result for the target, as many rounds as the longest
+// run of lanes on one pixel, and the lanes are stored in order, so that the last one stays.
+// Reading the target back between them would wait for the stores.
 template <DWORD SRC, DWORD DST, bool ALPHA_TARGET>
 WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, int alphaReg) {
     const float* channels[4] = {c.reg[colorReg][2], c.reg[colorReg][1], c.reg[colorReg][0],
@@ -772,43 +802,54 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
     // Byte offsets of pixels in the target (within 2^31: targets are at most 4096 a side).
     const __m256i pitch = _mm256_set1_epi32(s.targetPitch);
     std::uint8_t sink[4];
-    for (int k = 0, last = 0; k < c.count; k += last) {
-        last = std::min(8, c.count - k);
+    for (int k = 0; k < c.count; k += 8) {
+        const int last = std::min(8, c.count - k);
         // The lanes' pixels, read and written eight at a time whatever their number, so that
         // no loop ends where the pixels do: lanes past them read nothing and write to a
         // scratch word.
-        __m256i valid = firstLanes(last);
+        const __m256i valid = firstLanes(last);
         const __m256i offsets =
             _mm256_add_epi32(_mm256_mullo_epi32(_mm256_maskload_epi32(c.y + k, valid), pitch),
                              _mm256_slli_epi32(_mm256_maskload_epi32(c.x + k, valid), 2));
-        if (c.mayRepeat) {
-            const unsigned repeats = repeatedLanes(offsets) & ((1u << last) - 1u);
-            if (repeats != 0) {
-                last = std::countr_zero(repeats);
-                valid = firstLanes(last);
-            }
-        }
         const __m256i target = _mm256_mask_i32gather_epi32(
             _mm256_setzero_si256(), reinterpret_cast<const int*>(s.target), offsets, valid, 1);
         alignas(32) std::int32_t offset[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(offset), offsets);
-        alignas(32) std::uint32_t words[8];
         __m256 src[4];
         for (int ch = 0; ch < 4; ++ch) {
             src[ch] = saturated(_mm256_loadu_ps(channels[ch] + k));
         }
-        __m256i packed = ALPHA_TARGET ? _mm256_setzero_si256()
-                                      : _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-        for (int ch = 0; ch < (ALPHA_TARGET ? 4 : 3); ++ch) {
-            const __m256 dst = _mm256_div_ps(
-                _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(target, 8 * ch), byteMask)),
-                _mm256_set1_ps(255.0f));
-            const __m256 out = _mm256_add_ps(_mm256_mul_ps(src[ch], blendFactor<SRC>(src, ch)),
-                                             _mm256_mul_ps(dst, blendFactor<DST>(src, ch)));
-            const __m256i value = _mm256_cvttps_epi32(_mm256_add_ps(
-                _mm256_mul_ps(saturated(out), _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
-            packed = _mm256_or_si256(packed, _mm256_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
+        auto blend = [&](__m256i onto) WIDE {
+            __m256i packed = ALPHA_TARGET ? _mm256_setzero_si256()
+                                          : _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+            for (int ch = 0; ch < (ALPHA_TARGET ? 4 : 3); ++ch) {
+                const __m256 dst = _mm256_div_ps(
+                    _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(onto, 8 * ch), byteMask)),
+                    _mm256_set1_ps(255.0f));
+                const __m256 out = _mm256_add_ps(_mm256_mul_ps(src[ch], blendFactor<SRC>(src, ch)),
+                                                 _mm256_mul_ps(dst, blendFactor<DST>(src, ch)));
+                const __m256i value = _mm256_cvttps_epi32(_mm256_add_ps(
+                    _mm256_mul_ps(saturated(out), _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
+                packed =
+                    _mm256_or_si256(packed, _mm256_sll_epi32(value, _mm_cvtsi32_si128(8 * ch)));
+            }
+            return packed;
+        };
+        __m256i packed = blend(target);
+        if (c.mayRepeat) {
+            unsigned pending = repeatedLanes(offsets) & ((1u << last) - 1u);
+            if (pending != 0) {
+                const __m256i nearest = nearestEarlierLanes(offsets);
+                const __m256i repeats = laneMask(pending);
+                // After each round, the lanes whose earlier lane was not settled before it.
+                while (pending != 0) {
+                    packed = _mm256_blendv_epi8(
+                        packed, blend(_mm256_permutevar8x32_epi32(packed, nearest)), repeats);
+                    pending &= laneBits(_mm256_permutevar8x32_epi32(laneMask(pending), nearest));
+                }
+            }
         }
+        alignas(32) std::uint32_t words[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(words), packed);
         for (int j = 0; j < 8; ++j) {
             std::uint8_t* const pixel = j < last ? s.target + offset[j] : sink;
