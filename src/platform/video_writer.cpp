@@ -58,8 +58,10 @@ struct VideoWriter::State {
         std::vector<std::uint32_t> pixels;
         std::vector<std::int16_t> samples; // interleaved stereo
     };
-    // Frames waiting at most: the caller waits rather than running further ahead.
-    static constexpr int MAX_WAITING_FRAMES = 2;
+    // Frames waiting at most: the caller waits rather than running further ahead. Coding a
+    // frame of the opening scene takes about as long as drawing one, and some take longer:
+    // a few frames in hand (a megabyte each) keep the drawing from waiting on each of them.
+    static constexpr int MAX_WAITING_FRAMES = 6;
     std::thread encoder;
     std::mutex mutex;
     std::condition_variable changed;
