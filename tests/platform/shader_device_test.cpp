@@ -392,6 +392,50 @@ TEST(VertexPrograms, ResultsIntoTheirOwnSourcesMixedSignsAndPartlyReadInputsMatc
     EXPECT_EQ(read[0].texcoord[1][0], 1.0f);                         // v0.w
 }
 
+TEST(VertexPrograms, RunsOfProductsWithConstantsMatchOneByOne) {
+    // Dot products of one vector with constants, each to a component of another register,
+    // run together. Such runs: a transform into oPos; three dp3 of a negated, swizzled vector
+    // with constants negated or defined; five in a row, of which four fit one run; one
+    // writing a component twice; results into the vector's own register, read by the next.
+    // And what ends a run: another instruction, another destination, a vector read with
+    // another sign or swizzle. The outputs carry only x and y of each coordinate set, so the
+    // other components are added into them.
+    const Register r4{TEMP, 4}, r5{TEMP, 5};
+    const auto stream = words(
+        assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), def(c7, 0.5f, -2.0f, 4.0f, 1.0f),
+                 dp4(oPos.x, v0, c0), dp4(oPos.y, v0, c1), dp4(oPos.z, v0, c2), dp4(oPos.w, v0, c3),
+                 mov(r0.w, v1), dp3(r0.z, -v1.swizzled(Y, X, W, Z), c4),
+                 dp3(r0.x, -v1.swizzled(Y, X, W, Z), -c5), dp3(r0.y, -v1.swizzled(Y, X, W, Z), c7),
+                 dp4(r3.x, r0, c1), dp4(r3.y, r0, c7), dp4(r3.z, r0, c2), dp4(r3.w, r0, -c3),
+                 dp4(oT1.x, r0, c0), dp4(r1.y, v0, c2), dp4(r1.y, v0, c3), dp4(r1.x, v0, c4),
+                 dp3(r1.w, v0, c5), mov(r2, v1), dp3(r2.x, r2, c1), dp3(r2.y, r2, c2),
+                 dp3(r2.z, v0, c0), dp3(r2.w, v1, c0), dp3(r4.x, v0, c1), dp3(r4.y, -v0, c2),
+                 dp3(r4.w, -v0.swizzled(Z, Y, X, W), c3), dp3(r5.z, -v0.swizzled(Z, Y, X, W), c4),
+                 add(r5.x, r4.x, r4.y), add(r5.y, r5.x, r4.w), add(oT1.y, r5.y, r5.z),
+                 add(oT0, r3.swizzled(X, Z, X, X), r3.swizzled(Y, W, Y, Y)),
+                 add(oT2, r1.swizzled(W, Y, W, W), r1.swizzled(X, X, X, X)),
+                 add(oT3, r2.swizzled(X, Z, X, X), r2.swizzled(Y, W, Y, Y))));
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    for (int c = 0; c < 7; ++c) {
+        for (int ch = 0; ch < 4; ++ch) {
+            constants[c][ch] = 0.125f * static_cast<float>((c * 5 + ch * 3) % 11) - 0.6f;
+        }
+    }
+    std::vector<QuadVertex> vertices;
+    for (int i = 0; i < 45; ++i) {
+        const float a = 0.3f * static_cast<float>(i) - 6.0f;
+        vertices.push_back({a, 1.5f - a, a * a * 0.1f, 0.7f * a, a - 0.25f});
+    }
+    const auto out = runBothWays(stream, vertices, constants);
+    // Vertex 0: r1.y is the second product written to it.
+    const QuadVertex& v = vertices[0];
+    const float r1x =
+        v.x * constants[4][0] + v.y * constants[4][1] + v.z * constants[4][2] + constants[4][3];
+    EXPECT_EQ(out[0].texcoord[2][1], (v.x * constants[3][0] + v.y * constants[3][1] +
+                                      v.z * constants[3][2] + constants[3][3]) +
+                                         r1x);
+}
+
 TEST(VertexPrograms, ReciprocalsKeepTheirResultsForOneZeroAndNegatives) {
     // rsq takes the magnitude; both give exactly 1 for 1 and +infinity for either zero. Twenty
     // vertices, so that a batch runs its vector loop as well as the remainder.
@@ -450,6 +494,14 @@ TEST(VertexPrograms, ShowProgramsMatchTheirReading) {
     const auto four = metaballVertexShader(2);
     const auto copies = runBothWays({four.begin(), four.end()}, quad, constants);
     EXPECT_EQ(copies[3].texcoord[2][0], 1.0f);
+    // The tubes' program, with some matrices and a camera.
+    for (int c = 0; c < 15; ++c) {
+        for (int ch = 0; ch < 4; ++ch) {
+            constants[c][ch] = 0.2f * static_cast<float>((c * 7 + ch * 5) % 13) - 1.1f;
+        }
+    }
+    const auto tube = tubeVertexShader();
+    runBothWays({tube.begin(), tube.end()}, quad, constants);
 }
 
 // ---- Pixel programs

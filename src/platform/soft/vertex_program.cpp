@@ -335,6 +335,82 @@ TESSIVANE_VERTEX_CLONES void replicatedOp(const VertexOp& op, const VertexRun& r
     }
 }
 
+// Dot products of one vector from the batch with PARTS constants, each to one component of
+// a register: one call for them all, each product's floats as replicatedOp has them, one
+// after the other, as the instructions ran.
+template <Opcode OP, int PARTS, bool SIGNED>
+TESSIVANE_VERTEX_CLONES void productsOp(const VertexOp& op, const VertexRun& run) {
+    constexpr int SIZE = OP == Opcode::Dp4 ? 4 : 3;
+    forBatch(run, [&](auto n) {
+        const Source<false, SIGNED> a0(op.src[0], 0, run), a1(op.src[0], 1, run),
+            a2(op.src[0], 2, run), a3(op.src[0], SIZE - 1, run);
+        for (int p = 0; p < PARTS; ++p) {
+            const Source<true, SIGNED> b0(op.products[p], 0, run), b1(op.products[p], 1, run),
+                b2(op.products[p], 2, run), b3(op.products[p], SIZE - 1, run);
+            float* out = run.registers->reg[op.dst][op.component[p]];
+            for (int k = 0; k < n; ++k) {
+                const float three = a0[k] * b0[k] + a1[k] * b1[k] + a2[k] * b2[k];
+                out[k] = SIZE == 4 ? three + a3[k] * b3[k] : three;
+            }
+        }
+    });
+}
+
+template <Opcode OP, bool SIGNED>
+VertexOp::Run chooseProducts(int parts) {
+    switch (parts) {
+    case 2:
+        return productsOp<OP, 2, SIGNED>;
+    case 3:
+        return productsOp<OP, 3, SIGNED>;
+    default:
+        return productsOp<OP, 4, SIGNED>;
+    }
+}
+
+// Whether op is a dot product of a vector from the batch with a constant, written to one
+// component: one that fuses with others like it.
+bool fusableProduct(const VertexOp& op) {
+    return (op.opcode == Opcode::Dp3 || op.opcode == Opcode::Dp4) && !op.src[0].constant &&
+           op.src[1].constant && std::has_single_bit(op.mask);
+}
+
+bool sameOperand(const VertexOperand& a, const VertexOperand& b) {
+    return a.reg == b.reg && a.constant == b.constant && a.defined == b.defined &&
+           a.sign == b.sign && std::equal(a.swizzle, a.swizzle + 4, b.swizzle);
+}
+
+// Fuses runs of up to four products of one vector with constants into one register into
+// one operation each, as a transform's four dp4 into oPos: the run pays for one call and
+// one look at its operands.
+void fuseProducts(std::vector<VertexOp>& ops) {
+    std::vector<VertexOp> fused;
+    for (std::size_t i = 0; i < ops.size();) {
+        VertexOp op = ops[i++];
+        if (fusableProduct(op)) {
+            op.products[0] = op.src[1];
+            op.component[0] = static_cast<std::uint8_t>(std::countr_zero(op.mask));
+            while (i < ops.size() && op.parts < 4 && fusableProduct(ops[i]) &&
+                   ops[i].opcode == op.opcode && ops[i].dst == op.dst &&
+                   sameOperand(ops[i].src[0], op.src[0])) {
+                op.products[op.parts] = ops[i].src[1];
+                op.component[op.parts] = static_cast<std::uint8_t>(std::countr_zero(ops[i].mask));
+                ++op.parts;
+                op.mask |= ops[i++].mask;
+            }
+            if (op.parts > 1) {
+                const bool dp4 = op.opcode == Opcode::Dp4;
+                op.run = negatesRows(op) ? (dp4 ? chooseProducts<Opcode::Dp4, true>(op.parts)
+                                                : chooseProducts<Opcode::Dp3, true>(op.parts))
+                                         : (dp4 ? chooseProducts<Opcode::Dp4, false>(op.parts)
+                                                : chooseProducts<Opcode::Dp3, false>(op.parts));
+            }
+        }
+        fused.push_back(op);
+    }
+    ops = std::move(fused);
+}
+
 template <Opcode OP, bool SIGNED>
 VertexOp::Run chooseComponentwise(bool c0, bool c1, bool c2) {
     static constexpr VertexOp::Run TABLE[8] = {componentwiseOp<OP, false, false, false, SIGNED>,
@@ -536,6 +612,7 @@ VertexProgram compileVertexProgram(const shader::ShaderProgram& program) {
         }
         compiled.ops.push_back(op);
     }
+    fuseProducts(compiled.ops);
     return compiled;
 }
 

@@ -62,6 +62,12 @@ struct VertexOp {
     std::uint8_t mask = 0;
     bool viaScratch = false; // a later component reads one this instruction already wrote
     VertexOperand src[3];
+    // Products of src[0] with constants, fused from consecutive dp3 or dp4 instructions:
+    // part p reads the constant products[p] and writes component component[p] of dst. One
+    // part is the instruction itself.
+    std::uint8_t parts = 1;
+    VertexOperand products[4];
+    std::uint8_t component[4] = {};
 };
 
 struct VertexProgram {
