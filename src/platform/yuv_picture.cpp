@@ -1,14 +1,8 @@
 #include "platform/yuv_picture.h"
 
-#include <algorithm>
+#include "platform/wide.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TESSIVANE_WIDE 1
-#define WIDE __attribute__((target("avx2")))
-#else
-#define TESSIVANE_WIDE 0
-#endif
+#include <algorithm>
 
 namespace tessivane::platform {
 

@@ -1,6 +1,7 @@
 // Filling a batch: primitives are assembled, clipped, projected, snapped and sorted into the
 // strips they touch.
 #include "platform/soft/raster.h"
+#include "platform/wide.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,13 +10,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TESSIVANE_WIDE 1
-#define WIDE __attribute__((target("avx2")))
-#else
-#define TESSIVANE_WIDE 0
 #endif
 
 namespace tessivane::platform::soft {
@@ -930,18 +924,6 @@ WIDE inline __m256d halfToDouble(__m256i v, int half) {
 WIDE inline __m256d floatHalfToDouble(__m256i v, int half) {
     const __m256 f = _mm256_castsi256_ps(v);
     return _mm256_cvtps_pd(half == 0 ? _mm256_castps256_ps128(f) : _mm256_extractf128_ps(f, 1));
-}
-
-// The lanes of a byte mask, one bit per lane, as a vector mask.
-WIDE inline __m256i laneMask(unsigned bits) {
-    const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lanes),
-                              lanes);
-}
-
-// One bit per lane where the lane's 32 bits are all set.
-WIDE inline unsigned laneBits(__m256i mask) {
-    return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(mask)));
 }
 
 // One edge of eight triangles, as coverageNear has it, stepped from centre to centre: across

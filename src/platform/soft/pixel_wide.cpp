@@ -1,6 +1,7 @@
 #include "platform/soft/pixel_wide.h"
 
 #include "platform/soft/halfway_samples.h"
+#include "platform/wide.h"
 
 #include <algorithm>
 #include <array>
@@ -10,12 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TESSIVANE_WIDE 1
-#define WIDE __attribute__((target("avx2")))
-#endif
 
 namespace tessivane::platform::soft {
 
@@ -333,18 +328,6 @@ WIDE bool sampleHalfway(const TextureView& t, const float* u, const float* v, fl
 // All ones in the first `count` of eight lanes.
 WIDE inline __m256i firstLanes(int count) {
     return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-}
-
-// The lanes of a byte mask, one bit per lane, as a vector mask.
-WIDE inline __m256i laneMask(unsigned bits) {
-    const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lanes),
-                              lanes);
-}
-
-// One bit per lane whose 32 bits are all set.
-WIDE inline unsigned laneBits(__m256i mask) {
-    return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(mask)));
 }
 
 // `count` lanes of each channel row from `first` on: copied from the table entries from `at`

@@ -3,16 +3,11 @@
 #include "platform/soft/raster.h"
 
 #include "platform/soft/halfway_samples.h"
+#include "platform/wide.h"
 
 #include <algorithm>
 #include <bit>
 #include <type_traits>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TESSIVANE_WIDE 1
-#define WIDE __attribute__((target("avx2")))
-#endif
 
 namespace tessivane::platform::soft {
 

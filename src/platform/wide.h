@@ -1,0 +1,29 @@
+// 256-bit vector code beside the plain code. Functions marked WIDE are compiled for
+// processors with AVX2; their callers ask the processor before they run them.
+#pragma once
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESSIVANE_WIDE 1
+#define WIDE __attribute__((target("avx2")))
+#else
+#define TESSIVANE_WIDE 0
+#endif
+
+namespace tessivane::platform {
+
+#if TESSIVANE_WIDE
+// The lanes of a byte mask, one bit per lane, as a vector mask.
+WIDE inline __m256i laneMask(unsigned bits) {
+    const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lanes),
+                              lanes);
+}
+
+// One bit per lane whose 32 bits are all set.
+WIDE inline unsigned laneBits(__m256i mask) {
+    return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(mask)));
+}
+#endif
+
+} // namespace tessivane::platform
