@@ -12,6 +12,16 @@
 
 namespace tessivane::platform {
 
+// Whether this processor runs WIDE functions.
+inline bool processorIsWide() {
+#if TESSIVANE_WIDE
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 #if TESSIVANE_WIDE
 // The lanes of a byte mask, one bit per lane, as a vector mask.
 WIDE inline __m256i laneMask(unsigned bits) {

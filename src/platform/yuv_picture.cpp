@@ -149,11 +149,6 @@ WIDE void wideColumns(const RowPair& rows, int columns) {
         storeBytes8(rows.cr + x / 2, weighed(sumBR, sumGX, crBR, crGX, C_BIAS, CHROMA_SHIFT));
     }
 }
-
-bool wideAvailable() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
 #endif
 
 void convert(const std::uint32_t* pixels, int width, int height, int pitch, const Yuv420Planes& out,
@@ -185,11 +180,8 @@ void convert(const std::uint32_t* pixels, int width, int height, int pitch, cons
 
 void toYuv420(const std::uint32_t* pixels, int width, int height, int pitch,
               const Yuv420Planes& out) {
-#if TESSIVANE_WIDE
-    convert(pixels, width, height, pitch, out, wideAvailable());
-#else
-    convert(pixels, width, height, pitch, out, false);
-#endif
+    static const bool wide = processorIsWide();
+    convert(pixels, width, height, pitch, out, wide);
 }
 
 void toYuv420Plain(const std::uint32_t* pixels, int width, int height, int pitch,

@@ -16,17 +16,6 @@ namespace tessivane::platform::soft {
 
 namespace {
 
-#if TESSIVANE_WIDE
-bool processorIsWide() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-#else
-bool processorIsWide() {
-    return false;
-}
-#endif
-
 std::atomic<bool> wide{processorIsWide()};
 
 #if TESSIVANE_WIDE

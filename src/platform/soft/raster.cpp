@@ -43,11 +43,12 @@ struct PlaneFrame {
     double x1, y1, x2, y2, invDet;
 };
 
-// Vertex 0 as the reference point of a triangle's planes.
+// A snapped coordinate in pixels.
 inline float inPixels(std::int32_t snapped) {
     return static_cast<float>(double(snapped) / SUBPIXEL);
 }
 
+// Vertex 0 as the reference point of a triangle's planes.
 inline void planeReference(const BatchTriangle& tri, PrimitivePlanes& planes) {
     planes.refX = inPixels(tri.x[0]);
     planes.refY = inPixels(tri.y[0]);
