@@ -38,6 +38,17 @@ echo "== tessivane in a window with music, $seconds s"
 SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy timeout --preserve-status -s TERM "$seconds" \
     valgrind "${checks[@]}" "$build/tessivane" --window --verbose >"$log" 2>&1
 result=$?
+# valgrind stops at the first instruction it cannot decode. Where that lies in a system
+# library the show loads (some pick their instructions by the processor at load time), the
+# show cannot be checked on this processor at all: said so, and the test reads as skipped
+# unless the player found something.
+unknown=$(grep -A1 "Unrecognised instruction" "$log" | grep -o "in /[^)]*" | head -n 1)
+if [ $result -ne 0 ] && [ -n "$unknown" ] && ! grep -q "in .*tessivane" <<<"$unknown"; then
+    echo "valgrind does not know an instruction of a library the show loads ($unknown):"
+    echo "the show is not checked on this processor"
+    [ $status -eq 0 ] && exit 77
+    exit $status
+fi
 if [ $result -ne 0 ] || ! grep -q "shutdown: sound underruns" "$log"; then
     echo "memcheck found something (exit $result):"
     tail -n 80 "$log"
