@@ -21,9 +21,10 @@ namespace {
 // snapped coordinates within ±2^22 and edge products well inside 64 bits.
 constexpr float GUARD_BAND = 4.0f;
 // Triangles with at most this many pixel centres within their bounds are tested against
-// them before they are binned, and carry which they cover.
+// them before they are binned, and carry which they cover; those of strips set up eight at a
+// time, with up to COVERAGE_BITS.
 constexpr int FEW_CENTRES = 32;
-static_assert(FEW_CENTRES <= 32, "the coverage is 32 bits");
+static_assert(FEW_CENTRES <= COVERAGE_BITS);
 // Pre-transformed positions further out than this (in pixels) go through the clipper too.
 constexpr float SCREEN_LIMIT = 16384.0f;
 // Clip-space w below this is behind or at the eye.
@@ -251,6 +252,7 @@ void Batch::reset(int targetHeight) {
     draws.clear();
     pool_.clear();
     planes_.clear();
+    corners_.clear();
     triangles.clear();
     points.clear();
     clears.clear();
@@ -399,7 +401,7 @@ WIDE bool coverageNear(const std::int32_t x[3], const std::int32_t y[3], int col
         }
         outside |= static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(any))) << k;
     }
-    cover = ~outside & lowBits(centres);
+    cover = ~outside & static_cast<std::uint32_t>(lowBits(centres));
     return true;
 }
 
@@ -429,7 +431,7 @@ WIDE std::uint32_t coverageWide(const std::int32_t x[3], const std::int32_t y[3]
         }
         cover |= static_cast<unsigned>(_mm256_movemask_pd(inside)) << k;
     }
-    return cover & lowBits(centres);
+    return cover & static_cast<std::uint32_t>(lowBits(centres));
 }
 #endif
 
@@ -518,13 +520,12 @@ void Batch::lanesToPool(UINT count) {
 // Inlined into its callers, so that the corners stay in registers: read back from memory
 // just written, they would wait for the stores.
 inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
-                                 const std::uint32_t vertex[3], std::uint32_t planes, int colMin,
-                                 int colMax, int rowMin, int rowMax, std::uint32_t cover) {
+                                 std::uint32_t planes, int colMin, int colMax, int rowMin,
+                                 int rowMax, Coverage cover) {
     BatchTriangle& tri = *triangles.append(1);
     for (int i = 0; i < 3; ++i) {
         tri.x[i] = x[i];
         tri.y[i] = y[i];
-        tri.vertex[i] = vertex[i];
     }
     tri.planes = planes;
     tri.draw = currentDraw_;
@@ -536,9 +537,9 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
     int firstRow = rowMin, lastRow = rowMax;
     if (cover != 0) {
         // Only the strips of the rows with covered centres.
-        const std::int16_t* rows = &CENTRE_PAIRS.pair[colMax - colMin + 1][0];
-        firstRow = rowMin + rows[2 * std::countr_zero(cover)];
-        lastRow = rowMin + rows[2 * (31 - std::countl_zero(cover))];
+        const std::uint16_t* cells = CENTRE_CELLS.cell[colMax - colMin + 1];
+        firstRow = rowMin + (cells[std::countr_zero(cover)] >> 6);
+        lastRow = rowMin + (cells[63 - std::countl_zero(cover)] >> 6);
     }
     bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
 }
@@ -578,7 +579,7 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
     if (colMin > colMax || rowMin > rowMax) {
         return;
     }
-    std::uint32_t cover = 0;
+    Coverage cover = 0;
     // Thin triangles often hold a pixel centre or two within their bounds and cover none of
     // them: tested here, such a triangle costs no strip any work, and one that covers some
     // carries which, so that no strip looks for them again. The reference path keeps
@@ -588,9 +589,11 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
 #if TESSIVANE_WIDE
         if (draws[currentDraw_].program.wide) {
             const int centres = columns * (rowMax - rowMin + 1);
-            if (!coverageNear(cx, cy, colMin, columns, rowMin, centres, cover)) {
-                cover = coverageWide(cx, cy, colMin, columns, rowMin, centres);
+            std::uint32_t few = 0;
+            if (!coverageNear(cx, cy, colMin, columns, rowMin, centres, few)) {
+                few = coverageWide(cx, cy, colMin, columns, rowMin, centres);
             }
+            cover = few;
         } else {
             cover = coverage(cx, cy, colMin, columns, rowMin, rowMax);
         }
@@ -601,7 +604,9 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
             return;
         }
     }
-    storeTriangle(cx, cy, v, NO_PLANES, colMin, colMax, rowMin, rowMax, cover);
+    const auto corners = static_cast<std::uint32_t>(corners_.size());
+    std::copy(v, v + 3, corners_.append(3));
+    storeTriangle(cx, cy, UNSOLVED | corners, colMin, colMax, rowMin, rowMax, cover);
 }
 
 // A draw's vertices inside every plane were projected and snapped up front.
@@ -1035,7 +1040,6 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
     const int planeCount = 2 + storedAttributes_;
     const std::size_t groupFloats = 8 * (1 + 3 * static_cast<std::size_t>(planeCount - firstPlane));
     const float* const* rows = vertices.rows;
-    const std::uint32_t noVertices[3] = {0, 0, 0};
     for (UINT k = 0; k < count; k += 8) { // k even: the odd lanes are the odd triangles
         const __m256i xa = loadLanes(vertices.x, k), xb = loadLanes(vertices.x, k + 1),
                       xc = loadLanes(vertices.x, k + 2);
@@ -1097,8 +1101,12 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
         const __m256i columns = _mm256_add_epi32(_mm256_sub_epi32(colMax, colMin), one);
         const __m256i centres =
             _mm256_mullo_epi32(columns, _mm256_add_epi32(_mm256_sub_epi32(rowMax, rowMin), one));
+        // Lanes whose centres coverageWide tests one by one where they lie too far for 32
+        // bits, and those whose coverage is worked out here where they lie near enough.
         const unsigned few =
             keep & laneBits(_mm256_cmpgt_epi32(_mm256_set1_epi32(FEW_CENTRES + 1), centres));
+        const unsigned many =
+            keep & laneBits(_mm256_cmpgt_epi32(_mm256_set1_epi32(COVERAGE_BITS + 1), centres));
 
         // The corners from the first centre, where they are near enough for 32 bits.
         const __m256i originX = _mm256_slli_epi32(colMin, SUBPIXEL_BITS);
@@ -1111,39 +1119,55 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
                              _mm256_max_epi32(_mm256_abs_epi32(cx1), _mm256_abs_epi32(cy1))),
             _mm256_max_epi32(_mm256_abs_epi32(cx2), _mm256_abs_epi32(cy2)));
         const unsigned near =
-            few & ~laneBits(_mm256_cmpgt_epi32(reach, _mm256_set1_epi32((1 << 14) - 1)));
-        alignas(32) std::int32_t cover[8] = {};
+            many & ~laneBits(_mm256_cmpgt_epi32(reach, _mm256_set1_epi32((1 << 14) - 1)));
+        // Each lane's coverage as two 32-bit halves: centres 0 to 31, then 32 to 63.
+        alignas(32) std::uint32_t cover[2][8] = {};
         if (near != 0) {
             WideEdge e[3] = {wideEdge(cx0, cy0, cx1, cy1, columns),
                              wideEdge(cx1, cy1, cx2, cy2, columns),
                              wideEdge(cx2, cy2, cx0, cy0, columns)};
             const __m256i last = _mm256_sub_epi32(columns, one);
             __m256i column = _mm256_setzero_si256();
-            __m256i covered = _mm256_setzero_si256();
             const __m256i active = _mm256_and_si256(laneMask(near), centres);
             alignas(32) std::int32_t counts[8];
             _mm256_store_si256(reinterpret_cast<__m256i*>(counts), active);
             const int steps = *std::max_element(counts, counts + 8);
-            __m256i bit = one; // the centre's bit, 1 << i
-            for (int i = 0; i < steps; ++i) {
-                const __m256i outside = _mm256_srai_epi32(
-                    _mm256_or_si256(_mm256_or_si256(e[0].value, e[1].value), e[2].value), 31);
-                covered = _mm256_or_si256(covered, _mm256_andnot_si256(outside, bit));
-                bit = _mm256_add_epi32(bit, bit);
-                const __m256i wrap = _mm256_cmpeq_epi32(column, last);
-                for (WideEdge& edge : e) {
-                    edge.value = _mm256_add_epi32(
-                        edge.value, _mm256_blendv_epi8(edge.perColumn, edge.perWrap, wrap));
+            // Tests centres from..to-1, centre from + i into bit i of covered.
+            auto test = [&](int from, int to) WIDE {
+                __m256i covered = _mm256_setzero_si256();
+                __m256i bit = one;
+                for (int i = from; i < to; ++i) {
+                    const __m256i outside = _mm256_srai_epi32(
+                        _mm256_or_si256(_mm256_or_si256(e[0].value, e[1].value), e[2].value), 31);
+                    covered = _mm256_or_si256(covered, _mm256_andnot_si256(outside, bit));
+                    bit = _mm256_add_epi32(bit, bit);
+                    const __m256i wrap = _mm256_cmpeq_epi32(column, last);
+                    for (WideEdge& edge : e) {
+                        edge.value = _mm256_add_epi32(
+                            edge.value, _mm256_blendv_epi8(edge.perColumn, edge.perWrap, wrap));
+                    }
+                    column = _mm256_andnot_si256(wrap, _mm256_add_epi32(column, one));
                 }
-                column = _mm256_andnot_si256(wrap, _mm256_add_epi32(column, one));
+                return covered;
+            };
+            // A lane steps on past its own centres for the others' sake: those bits go. The
+            // shifts by 32 or more give 0, so the masks are whole where a half is.
+            const __m256i low =
+                _mm256_and_si256(test(0, std::min(steps, 32)),
+                                 _mm256_sub_epi32(_mm256_sllv_epi32(one, active), one));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cover[0]), low);
+            __m256i any = low;
+            if (steps > 32) {
+                const __m256i beyond = _mm256_max_epi32(
+                    _mm256_sub_epi32(active, _mm256_set1_epi32(32)), _mm256_setzero_si256());
+                const __m256i high = _mm256_and_si256(
+                    test(32, steps), _mm256_sub_epi32(_mm256_sllv_epi32(one, beyond), one));
+                _mm256_store_si256(reinterpret_cast<__m256i*>(cover[1]), high);
+                any = _mm256_or_si256(any, high);
             }
-            // A lane steps on past its own centres for the others' sake: those bits go.
-            covered =
-                _mm256_and_si256(covered, _mm256_sub_epi32(_mm256_sllv_epi32(one, active), one));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(cover), covered);
             // Those that cover no centre go here, rather than one by one below, where whether
             // they do is a branch no processor predicts.
-            keep &= ~(near & laneBits(_mm256_cmpeq_epi32(covered, _mm256_setzero_si256())));
+            keep &= ~(near & laneBits(_mm256_cmpeq_epi32(any, _mm256_setzero_si256())));
             if (keep == 0) {
                 continue;
             }
@@ -1167,7 +1191,8 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
             const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
             const int left = lane[COL_MIN][j], right = lane[COL_MAX][j];
             const int top = lane[ROW_MIN][j], bottom = lane[ROW_MAX][j];
-            auto covers = static_cast<std::uint32_t>(cover[j]); // 0 where not worked out
+            // 0 where not worked out
+            Coverage covers = Coverage{cover[1][j]} << 32 | cover[0][j];
             if (((few & ~near) >> j) & 1) {
                 const int columnCount = right - left + 1;
                 covers =
@@ -1176,8 +1201,8 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
                     continue;
                 }
             }
-            storeTriangle(x, y, noVertices, group + static_cast<std::uint32_t>(j), left, right, top,
-                          bottom, covers);
+            storeTriangle(x, y, group + static_cast<std::uint32_t>(j), left, right, top, bottom,
+                          covers);
             stored = true;
         }
         if (!stored) {

@@ -364,55 +364,38 @@ constexpr int GATHER_MOST = 64;
 // The spans of rows y0..y1 of a triangle that carries its coverage.
 int coveredSpans(const BatchTriangle& tri, int y0, int y1, RowSpan* spans) {
     const int columns = tri.colMax - tri.colMin + 1;
-    const std::uint32_t row = lowBits(columns);
+    const Coverage row = lowBits(columns);
     int rows = 0;
     for (int y = y0; y <= y1; ++y) {
-        const std::uint32_t inside = (tri.cover >> ((y - tri.rowMin) * columns)) & row;
+        const Coverage inside = (tri.cover >> ((y - tri.rowMin) * columns)) & row;
         if (inside != 0) {
             spans[rows++] = RowSpan{y, tri.colMin + std::countr_zero(inside),
-                                    tri.colMin + 31 - std::countl_zero(inside)};
+                                    tri.colMin + 63 - std::countl_zero(inside)};
         }
     }
     return rows;
 }
 
-// The row and column (row << 5 | column) of each centre of a coverage mask, by the width of the
-// bounds it covers.
-struct CentreCells {
-    std::uint16_t cell[33][32];
-};
-
-constexpr CentreCells centreCells() {
-    CentreCells cells{};
-    for (int columns = 1; columns <= 32; ++columns) {
-        for (int i = 0; i < 32; ++i) {
-            cells.cell[columns][i] = static_cast<std::uint16_t>((i / columns) << 5 | (i % columns));
-        }
-    }
-    return cells;
-}
-
-constexpr CentreCells CENTRE_CELLS = centreCells();
-
 // A walk over the centres `bits` of tri's coverage: called with pixel, it calls pixel(x, y)
 // for each, row by row, left to right.
-inline auto coveredCentres(const BatchTriangle& tri, std::uint32_t bits) {
+inline auto coveredCentres(const BatchTriangle& tri, Coverage bits) {
     const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
     return [&tri, cells, bits](auto&& pixel) {
-        for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
+        for (Coverage rest = bits; rest != 0; rest &= rest - 1) {
             const unsigned cell = cells[std::countr_zero(rest)];
-            pixel(tri.colMin + static_cast<int>(cell & 31),
-                  tri.rowMin + static_cast<int>(cell >> 5));
+            pixel(tri.colMin + static_cast<int>(cell & 63),
+                  tri.rowMin + static_cast<int>(cell >> 6));
         }
     };
 }
 
 // The centres of tri's coverage in rows y0..y1 (those of a strip).
-inline std::uint32_t coverInRows(const BatchTriangle& tri, int y0, int y1) {
+inline Coverage coverInRows(const BatchTriangle& tri, int y0, int y1) {
     const int columns = tri.colMax - tri.colMin + 1;
-    const int lo = (y0 - tri.rowMin) * columns, hi = (y1 - tri.rowMin + 1) * columns;
-    return tri.cover &
-           static_cast<std::uint32_t>((std::uint64_t{1} << hi) - (std::uint64_t{1} << lo));
+    // Rows before y0 hold fewer bits than the mask, and the covered ones end within it.
+    const int before = (y0 - tri.rowMin) * columns;
+    const int through = std::min((y1 - tri.rowMin + 1) * columns, COVERAGE_BITS);
+    return tri.cover & (lowBits(through) & ~(lowBits(before + 1) >> 1));
 }
 
 #if TESSIVANE_WIDE
@@ -498,7 +481,7 @@ public:
     // over the bits, where loops over rows and over each row's few pixels would mispredict
     // their ends again and again.
     void addCovered(const DrawRecord& d, const PrimitivePlanes& p, const BatchTriangle& tri,
-                    std::uint32_t bits) {
+                    Coverage bits) {
         addPixels(d, p, coveredCentres(tri, bits));
     }
 
@@ -519,7 +502,7 @@ public:
 #if TESSIVANE_WIDE
     // addCovered for a triangle of a thin draw whose planes were solved at set-up into lane.
     WIDE void addThinCovered(const DrawRecord& d, const BatchTriangle& tri, const float* lane,
-                             std::uint32_t bits) {
+                             Coverage bits) {
         addThin(d, tri, lane,
                 [centres = coveredCentres(tri, bits)](auto&& pixel, auto&&) { centres(pixel); });
     }
@@ -794,7 +777,7 @@ inline void Batch::fetchTriangle(const std::vector<std::uint32_t>& bin, std::siz
 
 inline void Batch::fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const {
     const BatchTriangle* tri = triangleAt(bin, e);
-    if (tri != nullptr && tri->planes != NO_PLANES) {
+    if (tri != nullptr && tri->solved()) {
         for (int line = 0; line < PLANE_LINES; ++line) {
             __builtin_prefetch(&planes_[tri->planes] + 16 * line);
         }
@@ -873,13 +856,13 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             const int y1 = std::min<int>(tri.rowMax, stripBottom);
             const bool wide = draw.program.wide && !draw.reference;
 #if TESSIVANE_WIDE
-            if (gathered && tri.planes != NO_PLANES && thinDraw(draw)) {
+            if (gathered && tri.solved() && thinDraw(draw)) {
                 const float* lane = &planes_[tri.planes];
                 if (tri.cover == 0) {
                     gathering.addThinRows(draw, tri, lane, y0, y1);
                     break;
                 }
-                const std::uint32_t coveredHere = coverInRows(tri, y0, y1);
+                const Coverage coveredHere = coverInRows(tri, y0, y1);
                 if (coveredHere != 0) {
                     gathering.addThinCovered(draw, tri, lane, coveredHere);
                 }
@@ -891,7 +874,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             // spans.
             RowSpan spans[STRIP_ROWS];
             int rows = 0;
-            std::uint32_t coveredHere = 0; // the triangle's coverage in the strip's rows
+            Coverage coveredHere = 0; // the triangle's coverage in the strip's rows
             std::uint64_t rowBits[STRIP_ROWS / 4];
             bool anyRowBits = false;
             if (tri.cover != 0 && gathered) {
@@ -934,7 +917,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             // A wide triangle of few pixels (a thin tube seen along its length, say) is
             // gathered too: shaded on its own, it would pay the whole set-up of the pixel
             // stage for them.
-            if (!gathered && wide && tri.planes != NO_PLANES && thinDraw(draw) &&
+            if (!gathered && wide && tri.solved() && thinDraw(draw) &&
                 pixelCount(spans, rows) <= GATHER_MOST) {
                 gathering.addThinSpans(draw, tri, &planes_[tri.planes], spans, rows);
                 break;
@@ -944,12 +927,13 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                 gathering.flush();
             }
             PrimitivePlanes planes;
-            if (tri.planes != NO_PLANES) {
+            if (tri.solved()) {
                 takeSolvedPlanes(tri, draw, &planes_[tri.planes], planes);
             } else {
-                const float* v0 = &pool_[tri.vertex[0]];
-                const float* v1 = &pool_[tri.vertex[1]];
-                const float* v2 = &pool_[tri.vertex[2]];
+                const std::uint32_t* corner = &corners_[tri.planes & ~UNSOLVED];
+                const float* v0 = &pool_[corner[0]];
+                const float* v1 = &pool_[corner[1]];
+                const float* v2 = &pool_[corner[2]];
                 if (wide) {
                     solvePlanesWide(tri, v0, v1, v2, draw.storedAttributes, planes);
                 } else {

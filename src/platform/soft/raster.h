@@ -96,28 +96,52 @@ struct GeometryTarget {
     bool preTransformed = false;
 };
 
-// The lowest n bits, 1 <= n <= 32: a coverage mask's row, or its centres.
-inline constexpr std::uint32_t lowBits(int n) {
-    return ~0u >> (32 - n);
+// Which pixel centres within its bounds a triangle covers: row by row from the top, each row
+// as many bits as the bounds have columns, from the leftmost up.
+using Coverage = std::uint64_t;
+inline constexpr int COVERAGE_BITS = 64;
+
+// The lowest n bits, 1 <= n <= 64: a coverage mask's row, or its centres.
+inline constexpr Coverage lowBits(int n) {
+    return ~Coverage{0} >> (COVERAGE_BITS - n);
 }
 
-// Marks a triangle whose planes are solved where it is drawn.
-inline constexpr std::uint32_t NO_PLANES = UINT32_MAX;
+// The row and column (row << 6 | column) of each bit of a coverage mask, by the number of
+// columns of the bounds it covers.
+struct CentreCells {
+    std::uint16_t cell[COVERAGE_BITS + 1][COVERAGE_BITS];
+};
+
+constexpr CentreCells centreCells() {
+    CentreCells cells{};
+    for (int columns = 1; columns <= COVERAGE_BITS; ++columns) {
+        for (int i = 0; i < COVERAGE_BITS; ++i) {
+            cells.cell[columns][i] = static_cast<std::uint16_t>((i / columns) << 6 | (i % columns));
+        }
+    }
+    return cells;
+}
+
+inline constexpr CentreCells CENTRE_CELLS = centreCells();
+
+// Set in BatchTriangle::planes of a triangle whose planes are solved where it is drawn.
+inline constexpr std::uint32_t UNSOLVED = 1u << 31;
 
 struct BatchTriangle {
     std::int32_t x[3], y[3]; // snapped positions, 1/256 pixel
-    std::uint32_t vertex[3]; // offsets into the vertex pool, where planes is NO_PLANES
-    // Where its planes were solved at set-up, or NO_PLANES: lane j of a plane group in the
-    // batch's plane pool, at the group's offset + j. A group holds eight triangles' planes,
-    // each value as eight floats, one per lane: the bits of PrimitivePlanes::zeroAttributes,
-    // then a, b and c of each plane solved (depth where the draw reads it, 1/w, and the
-    // attributes stored).
+    // Where its planes were solved at set-up: lane j of a plane group in the batch's plane
+    // pool, at the group's offset + j. A group holds eight triangles' planes, each value as
+    // eight floats, one per lane: the bits of PrimitivePlanes::zeroAttributes, then a, b and c
+    // of each plane solved (depth where the draw reads it, 1/w, and the attributes stored).
+    // With UNSOLVED set, the rest is where the vertex pool offsets of its three corners lie
+    // in the batch's corner list, and its planes are solved where it is drawn.
     std::uint32_t planes;
     std::uint32_t draw;
     std::int16_t colMin, colMax, rowMin, rowMax; // pixels it may cover, inside the clip
-    // The pixels it covers where there are few within the bounds, row by row from rowMin,
-    // each row (colMax - colMin + 1) bits from colMin up; 0 where not worked out.
-    std::uint32_t cover;
+    // The pixels it covers where there are few within the bounds; 0 where not worked out.
+    Coverage cover;
+
+    bool solved() const { return (planes & UNSOLVED) == 0; }
 };
 
 struct BatchPoint {
@@ -250,9 +274,8 @@ private:
                       const std::int32_t x[3], const std::int32_t y[3]);
     // Stores a triangle that is drawn, with the pixels it may cover and (where worked out)
     // those it does, and bins it into the strips of its rows.
-    void storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
-                       const std::uint32_t vertex[3], std::uint32_t planes, int colMin, int colMax,
-                       int rowMin, int rowMax, std::uint32_t cover);
+    void storeTriangle(const std::int32_t x[3], const std::int32_t y[3], std::uint32_t planes,
+                       int colMin, int colMax, int rowMin, int rowMax, Coverage cover);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
     // Snapped positions x[i], y[i] and values rows[r][i] of a strip's vertices i: rows
@@ -277,8 +300,9 @@ private:
     void fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const;
     void fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const;
 
-    PodBuffer<float> pool_;   // per vertex: X, Y, Z, 1/w, then the draw's attributes
-    PodBuffer<float> planes_; // plane groups of triangles solved at set-up
+    PodBuffer<float> pool_;            // per vertex: X, Y, Z, 1/w, then the draw's attributes
+    PodBuffer<float> planes_;          // plane groups of triangles solved at set-up
+    PodBuffer<std::uint32_t> corners_; // pool offsets of the corners of the others
     PodBuffer<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
