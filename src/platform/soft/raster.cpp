@@ -43,9 +43,10 @@ struct PlaneFrame {
     double x1, y1, x2, y2, invDet;
 };
 
-// A snapped coordinate in pixels.
+// A snapped coordinate in pixels: the float nearest snapped / SUBPIXEL. Scaling by a power of
+// two commutes with rounding, so rounding first and scaling after gives that same float.
 inline float inPixels(std::int32_t snapped) {
-    return static_cast<float>(double(snapped) / SUBPIXEL);
+    return static_cast<float>(snapped) * (1.0f / SUBPIXEL_ONE);
 }
 
 // Vertex 0 as the reference point of a triangle's planes.
@@ -501,8 +502,9 @@ public:
 
 #if TESSIVANE_WIDE
     // addCovered for a triangle of a thin draw whose planes were solved at set-up into lane.
-    WIDE void addThinCovered(const DrawRecord& d, const BatchTriangle& tri, const float* lane,
-                             Coverage bits) {
+    [[gnu::always_inline]] WIDE inline void addThinCovered(const DrawRecord& d,
+                                                           const BatchTriangle& tri,
+                                                           const float* lane, Coverage bits) {
         addThin(d, tri, lane,
                 [centres = coveredCentres(tri, bits)](auto&& pixel, auto&&) { centres(pixel); });
     }
@@ -784,6 +786,45 @@ inline void Batch::fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_
     }
 }
 
+#if TESSIVANE_WIDE
+template <class Gathering>
+WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const std::vector<std::uint32_t>& bin,
+                                        std::size_t e, int stripTop, int stripBottom) const {
+    const DrawRecord* thin = nullptr; // the draw of the last entry, known to be thin
+    for (; e < bin.size(); ++e) {
+        const std::uint32_t entry = bin[e];
+        if ((entry & BIN_KIND) != BIN_TRIANGLE) {
+            break;
+        }
+        const BatchTriangle& tri = triangles[entry]; // a triangle's entry is its index
+        const DrawRecord& draw = draws[tri.draw];
+        if (&draw != thin) {
+            if (!thinDraw(draw)) {
+                break;
+            }
+            thin = &draw;
+        }
+        if (tri.colMax - tri.colMin >= NARROW || !tri.solved()) {
+            break;
+        }
+        fetchTriangle(bin, e + PREFETCH_AHEAD);
+        fetchPlanes(bin, e + PLANES_AHEAD);
+        const int y0 = std::max<int>(tri.rowMin, stripTop);
+        const int y1 = std::min<int>(tri.rowMax, stripBottom);
+        const float* lane = &planes_[tri.planes];
+        if (tri.cover == 0) {
+            gathering.addThinRows(draw, tri, lane, y0, y1);
+            continue;
+        }
+        const Coverage coveredHere = coverInRows(tri, y0, y1);
+        if (coveredHere != 0) {
+            gathering.addThinCovered(draw, tri, lane, coveredHere);
+        }
+    }
+    return e;
+}
+#endif
+
 void Batch::drawStrip(int strip, StripScratch& scratch) const {
     const int stripTop = strip * STRIP_ROWS;
     const int stripBottom = stripTop + STRIP_ROWS - 1;
@@ -794,6 +835,13 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
         fetchTriangle(bin, e);
     }
     for (std::size_t e = 0; e < bin.size(); ++e) {
+#if TESSIVANE_WIDE
+        // Most entries are triangles of thin draws: they are taken a run at a time.
+        e = drawThinEntries(gathering, bin, e, stripTop, stripBottom);
+        if (e == bin.size()) {
+            break;
+        }
+#endif
         const std::uint32_t entry = bin[e];
         const std::uint32_t index = entry & ~BIN_KIND;
         fetchTriangle(bin, e + PREFETCH_AHEAD);
@@ -855,20 +903,6 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             const int y0 = std::max<int>(tri.rowMin, stripTop);
             const int y1 = std::min<int>(tri.rowMax, stripBottom);
             const bool wide = draw.program.wide && !draw.reference;
-#if TESSIVANE_WIDE
-            if (gathered && tri.solved() && thinDraw(draw)) {
-                const float* lane = &planes_[tri.planes];
-                if (tri.cover == 0) {
-                    gathering.addThinRows(draw, tri, lane, y0, y1);
-                    break;
-                }
-                const Coverage coveredHere = coverInRows(tri, y0, y1);
-                if (coveredHere != 0) {
-                    gathering.addThinCovered(draw, tri, lane, coveredHere);
-                }
-                break;
-            }
-#endif
             // The triangle's pixels in the strip: gathered ones as bits, where they can be
             // walked in one pass (a triangle's own coverage, or row bits), the others as
             // spans.

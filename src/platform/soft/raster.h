@@ -299,6 +299,11 @@ private:
     // Ask for the triangle, or its planes, that entry e of a strip's bin (if any) will read.
     void fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const;
     void fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const;
+    // Draws the entries of a strip's bin from e on while they are gathered triangles of thin
+    // draws whose planes were solved at set-up; returns the first entry it left.
+    template <class Gathering>
+    std::size_t drawThinEntries(Gathering& gathering, const std::vector<std::uint32_t>& bin,
+                                std::size_t e, int stripTop, int stripBottom) const;
 
     PodBuffer<float> pool_;            // per vertex: X, Y, Z, 1/w, then the draw's attributes
     PodBuffer<float> planes_;          // plane groups of triangles solved at set-up
