@@ -545,5 +545,27 @@ TEST(HalfwaySamples, TakeTapsStraightOnlyWhereEveryInterpolatedTapIsExactlyHalfw
     }
 }
 
+TEST(PodBuffer, ReservedRoomKeepsWhatIsThereAndTakesAppendsInPlace) {
+    soft::PodBuffer<int> buffer;
+    int* first = buffer.append(3);
+    first[0] = 1, first[1] = 2, first[2] = 3;
+    buffer.reserve(100);
+    ASSERT_EQ(buffer.size(), 3u);
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(buffer[2], 3);
+    // The room reserved is taken without moving, and kept when the buffer is emptied.
+    const int* data = buffer.data();
+    buffer.append(97);
+    EXPECT_EQ(buffer.data(), data);
+    buffer.clear();
+    buffer.reserve(10);
+    buffer.append(100);
+    EXPECT_EQ(buffer.data(), data);
+    // Beyond it, the buffer grows and keeps its elements.
+    buffer[99] = 7;
+    buffer.append(1);
+    EXPECT_EQ(buffer[99], 7);
+}
+
 } // namespace
 } // namespace tessivane::platform::testing

@@ -37,6 +37,9 @@ constexpr float POSITION_LIMIT = 1e18f;
 // smaller batches would pay too often.
 constexpr std::size_t MAX_TRIANGLES = 1 << 13;
 constexpr std::size_t MAX_POOL_FLOATS = 1 << 18;
+// Room kept in each strip's bin from the start: of the order of a full batch's triangles
+// over the strips of a 480-row target.
+constexpr std::size_t BIN_ENTRIES = 1 << 9;
 
 enum ClipPlane : unsigned {
     CLIP_NEAR = 1 << 0,   // z >= 0
@@ -249,6 +252,10 @@ WIDE inline WideScreen wideScreen(const GeometryTarget& t, const WidePositions& 
 } // namespace
 
 void Batch::reset(int targetHeight) {
+    // What a queue of thin strips takes: its triangles, up to a draw piece's worth beyond the
+    // limit, and their planes, which come about five triangles to a group.
+    triangles.reserve(MAX_TRIANGLES + DRAW_PIECE);
+    planes_.reserve(MAX_POOL_FLOATS / 2);
     draws.clear();
     pool_.clear();
     planes_.clear();
@@ -261,6 +268,10 @@ void Batch::reset(int targetHeight) {
         bins_.resize(strips);
     }
     for (auto& bin : bins_) {
+        // Written once at their size: a strip's entries rarely outgrow it.
+        if (bin.capacity() < BIN_ENTRIES) {
+            bin.resize(BIN_ENTRIES);
+        }
         bin.clear();
     }
 }

@@ -22,6 +22,10 @@ namespace tessivane::platform::soft {
 
 inline constexpr int STRIP_ROWS = 16;
 
+// Draws are processed and handed to a batch this many primitives at a time (even, for strips),
+// but for fans, which go whole.
+inline constexpr UINT DRAW_PIECE = 2048;
+
 // Positions are snapped to 1/256 pixel before the fill rule is applied.
 inline constexpr int SUBPIXEL_BITS = 8;
 inline constexpr std::int64_t SUBPIXEL = 1 << SUBPIXEL_BITS;
@@ -177,18 +181,28 @@ public:
     // Room for n more elements at the end; their values are unset.
     T* append(std::size_t n) {
         if (size_ + n > capacity_) {
-            const std::size_t capacity = std::max(2 * capacity_, size_ + n);
-            std::unique_ptr<T[]> grown(new T[capacity]);
-            std::copy(data_.get(), data_.get() + size_, grown.get());
-            data_ = std::move(grown);
-            capacity_ = capacity;
+            grow(std::max(2 * capacity_, size_ + n), false);
         }
         T* p = data_.get() + size_;
         size_ += n;
         return p;
     }
+    // Room for capacity elements in all, its memory written now: a buffer that grows that far
+    // anyway then neither moves nor takes in fresh pages while a frame is drawn.
+    void reserve(std::size_t capacity) {
+        if (capacity > capacity_) {
+            grow(capacity, true);
+        }
+    }
 
 private:
+    void grow(std::size_t capacity, bool zeroed) {
+        std::unique_ptr<T[]> grown(zeroed ? new T[capacity]() : new T[capacity]);
+        std::copy(data_.get(), data_.get() + size_, grown.get());
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+
     std::unique_ptr<T[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;

@@ -13,8 +13,6 @@ namespace {
 
 // The largest primitive count a single draw may ask for.
 constexpr UINT MAX_PRIMITIVES = 0xFFFFF;
-// Draws are processed this many primitives at a time (even, for strips).
-constexpr UINT DRAW_PIECE = 2048;
 // The most vertices a shader processes ahead of the draws that walk through a buffer.
 constexpr UINT SHADE_AHEAD = 1024;
 // Triangles enough to be worth handing to render threads that wait for work.
