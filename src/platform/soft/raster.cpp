@@ -417,8 +417,9 @@ inline bool thinDraw(const DrawRecord& d) {
 // 1/w and the value of a thin triangle's pixels from..to-1 of the chunk, eight at a time, with
 // the operations of the pixel-by-pixel loop: w = 1 / ((c + b·fy) + a·fx) and the value
 // ((c + b·fy) + a·fx)·w, where fx and fy are the pixel's offsets from (refX, refY).
-WIDE void interpolateThin(const float* lane, float refX, float refY, PixelChunk& c,
-                          float* destination, int from, int to) {
+[[gnu::always_inline]] WIDE inline void interpolateThin(const float* lane, float refX, float refY,
+                                                        PixelChunk& c, float* destination, int from,
+                                                        int to) {
     const float* w = lane + LANE_INV_W;
     const float* v = lane + LANE_VALUE;
     const __m256 wa = _mm256_set1_ps(w[0]), wb = _mm256_set1_ps(w[8]), wc = _mm256_set1_ps(w[16]);
@@ -618,16 +619,20 @@ private:
     // Interpolates the pixels that thin triangles placed in the chunk. This waits until the
     // chunk is shaded (or its 1/w is read): reading the positions back straight after they
     // were written would stall on the stores.
-    void settleThin() {
 #if TESSIVANE_WIDE
+    WIDE void settleThin() {
         PixelChunk& c = scratch_.chunk;
         for (int i = 0; i < thinCount_; ++i) {
             const ThinRun& r = thin_[i];
             interpolateThin(r.lane, r.refX, r.refY, c, destination_[0], r.from, r.to);
         }
-#endif
         thinCount_ = 0;
     }
+#else
+    void settleThin() {
+        thinCount_ = 0;
+    }
+#endif
 
     // Adds the pixels of a triangle of draw d with planes p: forEach(pixel) calls pixel(x, y)
     // for each, row by row, left to right.
