@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <set>
 
@@ -267,8 +268,10 @@ TEST_F(Shaders, ConstantRegistersHaveTheirVersionsRanges) {
 
 // Runs a vertex program both ways over vertices of (position, texcoord) and returns the
 // compiled outputs, having checked they are the reference outputs bit for bit.
+// The program over count vertices stride bytes apart at data, whose elements are as given.
 std::vector<soft::VertexOutput> runBothWays(const std::vector<DWORD>& tokens,
-                                            const std::vector<QuadVertex>& vertices,
+                                            const std::uint8_t* data, UINT stride, UINT count,
+                                            const std::vector<soft::VertexElement>& elements,
                                             const float (*constants)[4]) {
     shader::ShaderProgram decoded;
     std::string error;
@@ -276,19 +279,15 @@ std::vector<soft::VertexOutput> runBothWays(const std::vector<DWORD>& tokens,
     const soft::VertexProgram program = soft::compileVertexProgram(decoded);
     soft::VertexShaderSetup setup;
     setup.program = &program;
-    setup.fetch = soft::bindVertexInputs(
-        program, {{0, D3DDECLTYPE_FLOAT3, 0, 0}, {12, D3DDECLTYPE_FLOAT2, 5, 0}});
+    setup.fetch = soft::bindVertexInputs(program, elements);
     setup.constants = constants;
     for (int s = 0; s < soft::MAX_STAGES; ++s) {
         setup.stageSet[s] = s;
     }
-    const auto count = static_cast<UINT>(vertices.size());
     std::vector<soft::VertexOutput> compiled(count), reference(count);
     auto registers = std::make_unique<soft::VertexRegisters>();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(vertices.data());
-    soft::runVertexProgram(setup, data, sizeof(QuadVertex), count, *registers, compiled.data());
-    soft::runVertexProgramReference(decoded, setup, data, sizeof(QuadVertex), count,
-                                    reference.data());
+    soft::runVertexProgram(setup, data, stride, count, *registers, compiled.data());
+    soft::runVertexProgramReference(decoded, setup, data, stride, count, reference.data());
     // The same floats bit for bit, but for which NaN: the one an operation passes on when
     // both operands are NaN depends on their order, and every NaN is treated alike later.
     const auto* a = reinterpret_cast<const float*>(compiled.data());
@@ -303,6 +302,15 @@ std::vector<soft::VertexOutput> runBothWays(const std::vector<DWORD>& tokens,
         }
     }
     return compiled;
+}
+
+// The same for QuadVertex: the position, then the texture coordinates.
+std::vector<soft::VertexOutput> runBothWays(const std::vector<DWORD>& tokens,
+                                            const std::vector<QuadVertex>& vertices,
+                                            const float (*constants)[4]) {
+    return runBothWays(tokens, reinterpret_cast<const std::uint8_t*>(vertices.data()),
+                       sizeof(QuadVertex), static_cast<UINT>(vertices.size()),
+                       {{0, D3DDECLTYPE_FLOAT3, 0, 0}, {12, D3DDECLTYPE_FLOAT2, 5, 0}}, constants);
 }
 
 TEST(VertexPrograms, CompiledBatchesMatchTheOneAtATimeReading) {
@@ -344,6 +352,34 @@ TEST(VertexPrograms, CompiledBatchesMatchTheOneAtATimeReading) {
     EXPECT_EQ(out[0].texcoord[0][0], std::numeric_limits<float>::infinity()); // r0.w → x
     // Vertex 2: texture coordinates (-1, 0.5), so r1.y = 0.5 · -2 and r0.w = 1 / r1.y.
     EXPECT_EQ(out[2].texcoord[0][0], -1.0f);
+}
+
+TEST(VertexPrograms, ElementsEndingEachVertexAreReadWholeAndNoFurther) {
+    // The texture coordinates first and the position last, in a buffer that ends with the
+    // last vertex: the position of that one is its last twelve bytes. Thirty-six vertices:
+    // a full batch and one of four, which are read together where they can be.
+    const auto stream =
+        words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0), mov(oT0, v1)));
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    constexpr UINT COUNT = 36, FLOATS = 5;
+    std::vector<float> floats(COUNT * FLOATS);
+    for (UINT i = 0; i < floats.size(); ++i) {
+        floats[i] = 0.5f * static_cast<float>(i) - 7.0f;
+    }
+    std::vector<std::uint8_t> bytes(floats.size() * sizeof(float));
+    std::memcpy(bytes.data(), floats.data(), bytes.size());
+    const auto out =
+        runBothWays(stream, bytes.data(), FLOATS * sizeof(float), COUNT,
+                    {{8, D3DDECLTYPE_FLOAT3, 0, 0}, {0, D3DDECLTYPE_FLOAT2, 5, 0}}, constants);
+    for (UINT i = 0; i < COUNT; ++i) {
+        const float* v = &floats[i * FLOATS];
+        EXPECT_EQ(out[i].position[0], v[2]) << i;
+        EXPECT_EQ(out[i].position[1], v[3]) << i;
+        EXPECT_EQ(out[i].position[2], v[4]) << i;
+        EXPECT_EQ(out[i].position[3], 1.0f) << i;
+        EXPECT_EQ(out[i].texcoord[0][0], v[0]) << i;
+        EXPECT_EQ(out[i].texcoord[0][1], v[1]) << i;
+    }
 }
 
 TEST(VertexPrograms, ResultsIntoTheirOwnSourcesMixedSignsAndPartlyReadInputsMatch) {

@@ -7,6 +7,10 @@
 #include <limits>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 // The operations run eight vertices per instruction where the processor has 256-bit vectors;
 // lane by lane the floats are the same as four or one at a time (nothing is fused).
 #if defined(__x86_64__) && !defined(__clang__)
@@ -118,7 +122,36 @@ void fetchInputs(const VertexFetch& fetch, const std::uint8_t* data, UINT stride
             const std::uint8_t* const p = data + input.offset;
             auto copy = [&](auto n) {
                 const std::uint8_t* v = p;
-                for (int k = 0; k < n; ++k, v += stride) {
+                int k = 0;
+#if defined(__SSE2__)
+                // Four vertices at a time, turned from vertices into rows. A three-float
+                // element is read as four floats, the fourth past its end: inside the buffer
+                // for every vertex but the last, which is left to the loop below.
+                for (; k + 4 < n; k += 4, v += 4 * std::size_t{stride}) {
+                    const std::uint8_t* const w[4] = {v, v + stride, v + 2 * stride,
+                                                      v + 3 * stride};
+                    if (size == 3) {
+                        __m128 a = _mm_loadu_ps(reinterpret_cast<const float*>(w[0]));
+                        __m128 b = _mm_loadu_ps(reinterpret_cast<const float*>(w[1]));
+                        __m128 c = _mm_loadu_ps(reinterpret_cast<const float*>(w[2]));
+                        __m128 d = _mm_loadu_ps(reinterpret_cast<const float*>(w[3]));
+                        _MM_TRANSPOSE4_PS(a, b, c, d);
+                        _mm_storeu_ps(rows[0] + k, a);
+                        _mm_storeu_ps(rows[1] + k, b);
+                        _mm_storeu_ps(rows[2] + k, c);
+                    } else {
+                        auto pair = [&w](int i) {
+                            const __m128 low = _mm_loadl_pi(_mm_setzero_ps(),
+                                                            reinterpret_cast<const __m64*>(w[i]));
+                            return _mm_loadh_pi(low, reinterpret_cast<const __m64*>(w[i + 1]));
+                        };
+                        const __m128 ab = pair(0), cd = pair(2);
+                        _mm_storeu_ps(rows[0] + k, _mm_shuffle_ps(ab, cd, _MM_SHUFFLE(2, 0, 2, 0)));
+                        _mm_storeu_ps(rows[1] + k, _mm_shuffle_ps(ab, cd, _MM_SHUFFLE(3, 1, 3, 1)));
+                    }
+                }
+#endif
+                for (; k < n; ++k, v += stride) {
                     rows[0][k] = readFloat(v);
                     rows[1][k] = readFloat(v + 4);
                     if (size == 3) {
