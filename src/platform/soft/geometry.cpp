@@ -267,6 +267,7 @@ void Batch::reset(int targetHeight) {
     if (bins_.size() != strips) {
         bins_.resize(strips);
     }
+    strips_ = static_cast<int>(strips);
     for (auto& bin : bins_) {
         // Written once at their size: a strip's entries rarely outgrow it.
         if (bin.capacity() < BIN_ENTRIES) {

@@ -259,7 +259,7 @@ public:
 
     // Rasterizes everything binned into one strip, using scratch as scratch.
     void drawStrip(int strip, StripScratch& scratch) const;
-    int stripCount() const { return static_cast<int>(bins_.size()); }
+    int stripCount() const { return strips_; }
     // The strips, those with the most entries first: handed out in this order, a batch's
     // last jobs are short ones, and no thread waits long for another to finish.
     void stripsLargestFirst(std::vector<int>& order) const;
@@ -326,6 +326,7 @@ private:
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
     std::vector<std::vector<std::uint32_t>> bins_;  // per strip, in drawing order
+    int strips_ = 0;                                // bins_.size(), asked for per triangle
     std::vector<std::uint32_t> projected_;          // pool offset of each vertex of the draw
     std::vector<std::uint8_t> codes_;               // clip planes each vertex is outside
     std::vector<std::int32_t> snappedX_, snappedY_; // of each vertex inside every plane
