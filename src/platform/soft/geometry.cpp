@@ -32,14 +32,20 @@ constexpr float MIN_W = 1e-6f;
 // Anything larger is treated as broken input and dropped rather than clipped.
 constexpr float POSITION_LIMIT = 1e18f;
 
-// A batch is drawn once it holds this much: about a megabyte of vertices, which still sit in
-// the second-level cache, while each hand-over to the render threads costs wake-ups that
-// smaller batches would pay too often.
-constexpr std::size_t MAX_TRIANGLES = 1 << 13;
-constexpr std::size_t MAX_POOL_FLOATS = 1 << 18;
-// Room kept in each strip's bin from the start: of the order of a full batch's triangles
-// over the strips of a 480-row target.
-constexpr std::size_t BIN_ENTRIES = 1 << 9;
+// A batch is drawn once it holds this much. The limits are generous: where render threads
+// draw one batch while this thread fills the next, the fewer and larger the batches, the
+// less time both spend on each other's data (a frame of thin tubes fills two or three).
+constexpr std::size_t MAX_TRIANGLES = 1 << 16;
+constexpr std::size_t MAX_PLANE_FLOATS = 1 << 20;
+constexpr std::size_t MAX_POOL_FLOATS = 1 << 21;
+// Points are few in a frame and cheap to set up: their batches stay small.
+constexpr std::size_t MAX_POINTS = 1 << 13;
+// Room kept in each strip's bin from the start: a full batch's triangles over the strips of a
+// 480-row target, with room for strips that take more than their share.
+constexpr std::size_t BIN_ENTRIES = 1 << 12;
+// The plane floats a draw piece of a thin draw adds at most: a group of eight triangles,
+// 1/w and one attribute, for every eight triangles (and one more).
+constexpr std::size_t PIECE_PLANE_FLOATS = (DRAW_PIECE / 8 + 1) * 8 * (1 + 3 * 2);
 
 enum ClipPlane : unsigned {
     CLIP_NEAR = 1 << 0,   // z >= 0
@@ -252,10 +258,9 @@ WIDE inline WideScreen wideScreen(const GeometryTarget& t, const WidePositions& 
 } // namespace
 
 void Batch::reset(int targetHeight) {
-    // What a queue of thin strips takes: its triangles, up to a draw piece's worth beyond the
-    // limit, and their planes, which come about five triangles to a group.
+    // What a queue of thin strips takes, up to a draw piece's worth beyond the limits.
     triangles.reserve(MAX_TRIANGLES + DRAW_PIECE);
-    planes_.reserve(MAX_POOL_FLOATS / 2);
+    planes_.reserve(MAX_PLANE_FLOATS + PIECE_PLANE_FLOATS);
     draws.clear();
     pool_.clear();
     planes_.clear();
@@ -287,8 +292,8 @@ void Batch::stripsLargestFirst(std::vector<int>& order) const {
 }
 
 bool Batch::full() const {
-    return triangles.size() >= MAX_TRIANGLES || points.size() >= MAX_TRIANGLES ||
-           pool_.size() + planes_.size() >= MAX_POOL_FLOATS;
+    return triangles.size() >= MAX_TRIANGLES || points.size() >= MAX_POINTS ||
+           planes_.size() >= MAX_PLANE_FLOATS || pool_.size() + planes_.size() >= MAX_POOL_FLOATS;
 }
 
 std::uint32_t Batch::addDraw(const DrawRecord& draw) {
