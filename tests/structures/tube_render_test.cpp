@@ -1,8 +1,10 @@
-#include <gtest/gtest.h>
-
 #include "math/matrix4.h"
 #include "platform/device_test_support.h"
 #include "structures/object_structure.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <vector>
 
 namespace tessivane::structures {
 namespace {
@@ -72,6 +74,42 @@ TEST_F(TubeDrawing, ATreeInFrontOfTheCameraAddsMagentaAndBlue) {
     EXPECT_GT(lit, 5000);
     EXPECT_GT(magenta, 100);
     dump("tube_tree");
+}
+
+// Ten trees close to the camera are more triangles than a queue takes before it is handed
+// over full, with one thread; with three, queues are also handed over early, while the
+// threads wait for work. Either way the bytes are the same.
+TEST_F(TubeDrawing, TreesOverSeveralQueuesAreTheSameBytesOnOneThreadAndOnMany) {
+    const auto drawTrees = [this](unsigned threads) {
+        IDirect3DDevice9* d = create(threads);
+        std::vector<std::uint32_t> bytes;
+        {
+            ObjectStructure trees[10];
+            for (int i = 0; i < 10; ++i) {
+                const float x = -7.0f + 1.5f * static_cast<float>(i);
+                const float z = 8.0f - 1.2f * static_cast<float>(i);
+                EXPECT_EQ(trees[i].generate(d, math::matrixTranslation({x, -4.0f, z})), S_OK);
+            }
+            const float camera[4] = {0, 0, 24, 0};
+            d->SetVertexShaderConstantF(14, camera, 1);
+            d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+            d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+            d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+            d->BeginScene();
+            for (ObjectStructure& tree : trees) {
+                tree.draw(d, Matrix4(), sceneTwoViewProjection(), true);
+            }
+            d->EndScene();
+            bytes = frame();
+        }
+        releaseDevice();
+        return bytes;
+    };
+    const std::vector<std::uint32_t> one = drawTrees(1);
+    EXPECT_GT(
+        std::count_if(one.begin(), one.end(), [](std::uint32_t p) { return (p & 0xFFFFFF) != 0; }),
+        20000);
+    EXPECT_TRUE(drawTrees(3) == one);
 }
 
 } // namespace
