@@ -27,6 +27,17 @@ Matrix4 sceneTwoViewProjection() {
     return math::matrixLookAt({0, 0, 24}, {0, 0, 0}, {0, 1, 0}) * math::matrixProjection();
 }
 
+// Clears to black and begins a frame of scene 2: its camera in register 14, the gradient
+// filtered.
+void beginSceneTwo(IDirect3DDevice9* d) {
+    const float camera[4] = {0, 0, 24, 0};
+    d->SetVertexShaderConstantF(14, camera, 1);
+    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    d->BeginScene();
+}
+
 TEST_F(TubeDrawing, RecyclesOnlyPastThirtyAndOnlyWhenAsked) {
     IDirect3DDevice9* d = create(1);
     for (const auto& [z, recycle, moved] :
@@ -57,12 +68,7 @@ TEST_F(TubeDrawing, ATreeInFrontOfTheCameraAddsMagentaAndBlue) {
     ASSERT_EQ(s.generate(d, math::matrixTranslation({0, -3, 5})), S_OK);
     ASSERT_NE(s.vertexShader, nullptr);
     ASSERT_NE(s.vertexDeclaration, nullptr);
-    const float camera[4] = {0, 0, 24, 0};
-    d->SetVertexShaderConstantF(14, camera, 1);
-    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
-    d->BeginScene();
+    beginSceneTwo(d);
     s.draw(d, Matrix4(), sceneTwoViewProjection(), true);
     d->EndScene();
     int lit = 0, magenta = 0;
@@ -90,12 +96,7 @@ TEST_F(TubeDrawing, TreesOverSeveralQueuesAreTheSameBytesOnOneThreadAndOnMany) {
                 const float z = 8.0f - 1.2f * static_cast<float>(i);
                 EXPECT_EQ(trees[i].generate(d, math::matrixTranslation({x, -4.0f, z})), S_OK);
             }
-            const float camera[4] = {0, 0, 24, 0};
-            d->SetVertexShaderConstantF(14, camera, 1);
-            d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-            d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-            d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
-            d->BeginScene();
+            beginSceneTwo(d);
             for (ObjectStructure& tree : trees) {
                 tree.draw(d, Matrix4(), sceneTwoViewProjection(), true);
             }
