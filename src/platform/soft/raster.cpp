@@ -414,33 +414,73 @@ inline bool thinDraw(const DrawRecord& d) {
     return d.program.wide && !d.reference && !d.depthRead && d.storedAttributes == 1;
 }
 
-// 1/w and the value of a thin triangle's pixels from..to-1 of the chunk, eight at a time, with
-// the operations of the pixel-by-pixel loop: w = 1 / ((c + b·fy) + a·fx) and the value
-// ((c + b·fy) + a·fx)·w, where fx and fy are the pixel's offsets from (refX, refY).
+// The planes of a thin triangle, from its lane, and its reference point, in every lane.
+struct ThinPlanes {
+    __m256 wa, wb, wc; // 1/w
+    __m256 va, vb, vc; // the value
+    __m256 refX, refY;
+};
+
+[[gnu::always_inline]] WIDE inline ThinPlanes thinPlanes(const float* lane, float refX,
+                                                         float refY) {
+    const float* w = lane + LANE_INV_W;
+    const float* v = lane + LANE_VALUE;
+    return ThinPlanes{_mm256_set1_ps(w[0]), _mm256_set1_ps(w[8]), _mm256_set1_ps(w[16]),
+                      _mm256_set1_ps(v[0]), _mm256_set1_ps(v[8]), _mm256_set1_ps(v[16]),
+                      _mm256_set1_ps(refX), _mm256_set1_ps(refY)};
+}
+
+// 1/w and the value at eight pixels, with the operations of the pixel-by-pixel loop:
+// w = 1 / ((c + b·fy) + a·fx) and the value ((c + b·fy) + a·fx)·w, where fx and fy are the
+// pixel's offsets from the reference point.
+[[gnu::always_inline]] WIDE inline void thinAt(const ThinPlanes& p, __m256i x, __m256i y,
+                                               __m256& pixelW, __m256& value) {
+    const __m256 fx = _mm256_sub_ps(_mm256_cvtepi32_ps(x), p.refX);
+    const __m256 fy = _mm256_sub_ps(_mm256_cvtepi32_ps(y), p.refY);
+    const __m256 invW =
+        _mm256_add_ps(_mm256_add_ps(p.wc, _mm256_mul_ps(p.wb, fy)), _mm256_mul_ps(p.wa, fx));
+    pixelW = _mm256_div_ps(_mm256_set1_ps(1.0f), invW);
+    value = _mm256_mul_ps(
+        _mm256_add_ps(_mm256_add_ps(p.vc, _mm256_mul_ps(p.vb, fy)), _mm256_mul_ps(p.va, fx)),
+        pixelW);
+}
+
+// 1/w and the value of a thin triangle's pixels from..to-1 of the chunk, eight at a time.
 [[gnu::always_inline]] WIDE inline void interpolateThin(const float* lane, float refX, float refY,
                                                         PixelChunk& c, float* destination, int from,
                                                         int to) {
-    const float* w = lane + LANE_INV_W;
-    const float* v = lane + LANE_VALUE;
-    const __m256 wa = _mm256_set1_ps(w[0]), wb = _mm256_set1_ps(w[8]), wc = _mm256_set1_ps(w[16]);
-    const __m256 va = _mm256_set1_ps(v[0]), vb = _mm256_set1_ps(v[8]), vc = _mm256_set1_ps(v[16]);
-    const __m256 rx = _mm256_set1_ps(refX), ry = _mm256_set1_ps(refY);
+    const ThinPlanes p = thinPlanes(lane, refX, refY);
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     for (int k = from; k < to; k += 8) {
         const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(to - k), lanes);
-        const __m256 fx =
-            _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_maskload_epi32(c.x + k, mask)), rx);
-        const __m256 fy =
-            _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_maskload_epi32(c.y + k, mask)), ry);
-        const __m256 invW =
-            _mm256_add_ps(_mm256_add_ps(wc, _mm256_mul_ps(wb, fy)), _mm256_mul_ps(wa, fx));
-        const __m256 pixelW = _mm256_div_ps(_mm256_set1_ps(1.0f), invW);
-        const __m256 value = _mm256_mul_ps(
-            _mm256_add_ps(_mm256_add_ps(vc, _mm256_mul_ps(vb, fy)), _mm256_mul_ps(va, fx)), pixelW);
+        __m256 pixelW, value;
+        thinAt(p, _mm256_maskload_epi32(c.x + k, mask), _mm256_maskload_epi32(c.y + k, mask),
+               pixelW, value);
         _mm256_maskstore_ps(c.w + k, mask, pixelW);
         _mm256_maskstore_ps(destination + k, mask, value);
     }
 }
+
+// For each byte, the places of its set bits from the lowest up (then zeros): the lanes that
+// eight centres' covered ones are packed from.
+struct PackOrders {
+    std::uint8_t lane[256][8];
+};
+
+constexpr PackOrders packOrders() {
+    PackOrders orders{};
+    for (int bits = 0; bits < 256; ++bits) {
+        int n = 0;
+        for (int i = 0; i < 8; ++i) {
+            if ((bits >> i) & 1) {
+                orders.lane[bits][n++] = static_cast<std::uint8_t>(i);
+            }
+        }
+    }
+    return orders;
+}
+
+constexpr PackOrders PACK_ORDERS = packOrders();
 #endif
 
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
@@ -449,7 +489,8 @@ inline bool thinDraw(const DrawRecord& d) {
 // drawing order. Colour is written later, in chunk order: a pixel that comes again (the far
 // side of a thin tube over its near side) is blended over what its earlier place wrote. The
 // bytes are those of shading each triangle alone. The pixels of a thin draw's triangles are
-// only placed as they are found, and interpolated eight at a time before the chunk is shaded.
+// placed and interpolated eight at a time: from their coverage as they are found, or, from
+// their rows, once the chunk is to be shaded.
 class Gathering {
 public:
     explicit Gathering(StripScratch& scratch) : scratch_(scratch) {}
@@ -508,6 +549,55 @@ public:
                                                            const float* lane, Coverage bits) {
         addThin(d, tri, lane,
                 [centres = coveredCentres(tri, bits)](auto&& pixel, auto&&) { centres(pixel); });
+    }
+
+    // addThinCovered eight centres of the bounds at a time, with no walk over the bits: the
+    // covered ones of each eight are packed into their places, in the same order, and
+    // interpolated at once, from the positions in hand. False, with nothing placed, where the
+    // chunk may lack room for the last vector; addThinCovered then places them.
+    [[gnu::always_inline]] WIDE inline bool packThinCovered(const DrawRecord& d,
+                                                            const BatchTriangle& tri,
+                                                            const float* lane, Coverage bits) {
+        if (draw_ != &d) {
+            begin(d);
+        }
+        PixelChunk& c = scratch_.chunk;
+        int count = c.count;
+        // Each vector is stored whole at the count it starts from; the chunk is never filled
+        // here, so it is split where addThin splits it.
+        if (count + std::popcount(bits) > CHUNK - 8) {
+            return false;
+        }
+        const std::uint32_t zeros = ((1u << d.state.attributeCount) - 1u) & ~1u;
+        writeZeros(zeroSoFar_ & ~zeros);
+        zeroSoFar_ &= zeros;
+        const ThinPlanes p = thinPlanes(lane, inPixels(tri.x[0]), inPixels(tri.y[0]));
+        const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
+        const __m256i colMin = _mm256_set1_epi32(tri.colMin);
+        const __m256i rowMin = _mm256_set1_epi32(tri.rowMin);
+        const __m256i columnBits = _mm256_set1_epi32(63);
+        float* const destination = destination_[0];
+        int first = std::countr_zero(bits) & ~7;
+        for (Coverage rest = bits >> first; rest != 0; rest >>= 8, first += 8) {
+            const auto eight = static_cast<unsigned>(rest & 0xFF);
+            const __m256i order = _mm256_cvtepu8_epi32(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(PACK_ORDERS.lane[eight])));
+            const __m256i cell =
+                _mm256_permutevar8x32_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(
+                                                reinterpret_cast<const __m128i*>(cells + first))),
+                                            order);
+            const __m256i x = _mm256_add_epi32(colMin, _mm256_and_si256(cell, columnBits));
+            const __m256i y = _mm256_add_epi32(rowMin, _mm256_srli_epi32(cell, 6));
+            __m256 pixelW, value;
+            thinAt(p, x, y, pixelW, value);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.x + count), x);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.y + count), y);
+            _mm256_storeu_ps(c.w + count, pixelW);
+            _mm256_storeu_ps(destination + count, value);
+            count += std::popcount(eight);
+        }
+        c.count = count;
+        return true;
     }
 
     // The same for the covered spans of a triangle.
@@ -822,7 +912,7 @@ WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const std::vector<
             continue;
         }
         const Coverage coveredHere = coverInRows(tri, y0, y1);
-        if (coveredHere != 0) {
+        if (coveredHere != 0 && !gathering.packThinCovered(draw, tri, lane, coveredHere)) {
             gathering.addThinCovered(draw, tri, lane, coveredHere);
         }
     }
