@@ -108,6 +108,74 @@ TEST_F(Pixels, ClampedBilinearSamplesSmearTheEdgeTexels) {
     EXPECT_EQ(red(probe(0.0f, 0.0f)), 20);
 }
 
+TEST_F(Pixels, TexturesWithRowsAlikeSampleLikeAnyOtherUntilTheyAreWrittenAgain) {
+    // Four rows of the same texels: filtering reads one row for all, and must give what
+    // reading four does, then stop doing so once any row is written.
+    const std::vector<std::uint32_t> row = {0x80102030, 0xFF405060, 0x20708090, 0xC0A0B0C0};
+    std::vector<std::uint32_t> texels;
+    for (int y = 0; y < 4; ++y) {
+        texels.insert(texels.end(), row.begin(), row.end());
+    }
+    IDirect3DTexture9* t = keep(texture(4, 4, D3DFMT_A8R8G8B8, texels));
+    soft::SoftSurface& level = static_cast<soft::SoftTexture*>(t)->level(0);
+    device->SetTexture(0, t);
+    selectTexture();
+    filter(D3DTEXF_LINEAR, D3DTADDRESS_WRAP, D3DTADDRESS_WRAP);
+    auto probes = [&](bool reference) {
+        soft()->useReferencePixelPath(reference);
+        std::vector<std::uint32_t> seen;
+        for (int i = 0; i < 64; ++i) {
+            seen.push_back(probe(-1.3f + 0.071f * float(i), 2.2f - 0.053f * float(i)));
+        }
+        soft()->useReferencePixelPath(false);
+        return seen;
+    };
+    EXPECT_TRUE(level.rowsAlike());
+    EXPECT_EQ(probes(false), probes(true));
+
+    // Row 2 written: no longer alike, and its texels are read.
+    D3DLOCKED_RECT locked{};
+    const RECT third{0, 2, 4, 3};
+    ASSERT_EQ(t->LockRect(0, &locked, &third, 0), D3D_OK);
+    EXPECT_FALSE(level.rowsAlike());
+    static_cast<std::uint32_t*>(locked.pBits)[1] = 0xFFF00000;
+    ASSERT_EQ(t->UnlockRect(0), D3D_OK);
+    EXPECT_FALSE(level.rowsAlike());
+    EXPECT_EQ(red(probe(0.375f, 0.625f)), 0xF0);
+    EXPECT_EQ(probes(false), probes(true));
+
+    // Written back as it was: alike again.
+    ASSERT_EQ(t->LockRect(0, &locked, &third, 0), D3D_OK);
+    static_cast<std::uint32_t*>(locked.pBits)[1] = row[1];
+    ASSERT_EQ(t->UnlockRect(0), D3D_OK);
+    EXPECT_TRUE(level.rowsAlike());
+    EXPECT_EQ(red(probe(0.375f, 0.625f)), 0x40);
+}
+
+TEST_F(Pixels, RowsAreAlikeOnlyInTexturesTheApplicationWritesAndNotWhileItWritesThem) {
+    IDirect3DTexture9* t = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t, nullptr),
+              D3D_OK);
+    soft::SoftSurface& level = static_cast<soft::SoftTexture*>(t)->level(0);
+    EXPECT_TRUE(level.rowsAlike()); // all zeros
+    IDirect3DSurface9* surface = nullptr;
+    ASSERT_EQ(t->GetSurfaceLevel(0, &surface), D3D_OK);
+    HDC dc = nullptr;
+    ASSERT_EQ(surface->GetDC(&dc), D3D_OK);
+    EXPECT_FALSE(level.rowsAlike()); // text may be going in
+    ASSERT_EQ(surface->ReleaseDC(dc), D3D_OK);
+    EXPECT_TRUE(level.rowsAlike());
+    surface->Release();
+    t->Release();
+
+    IDirect3DTexture9* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8,
+                                    D3DPOOL_DEFAULT, &target, nullptr),
+              D3D_OK);
+    EXPECT_FALSE(static_cast<soft::SoftTexture*>(target)->level(0).rowsAlike()); // drawn into
+    target->Release();
+}
+
 TEST_F(Pixels, PointSamplingTakesTheTexelUnderTheCoordinate) {
     device->SetTexture(0, keep(texture(2, 2, D3DFMT_X8R8G8B8, twoByTwo())));
     selectTexture();

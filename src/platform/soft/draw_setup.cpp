@@ -49,8 +49,8 @@ bool setUpSampling(const DWORD* sampler, SoftTexture& texture, StageSetup& stage
     stage.addressV =
         sampler[D3DSAMP_ADDRESSV] == D3DTADDRESS_CLAMP ? Address::Clamp : Address::Wrap;
     const SoftSurface& level = texture.level(0);
-    stage.texture =
-        TextureView{level.bits(), level.pitch(), level.width(), level.height(), level.format()};
+    stage.texture = TextureView{level.bits(),   level.pitch(),  level.width(),
+                                level.height(), level.format(), level.rowsAlike()};
     return true;
 }
 

@@ -27,6 +27,8 @@ struct TextureView {
     int width = 0; // a power of two
     int height = 0;
     D3DFORMAT format = D3DFMT_UNKNOWN;
+    // Whether every row holds the same texels (a gradient, say): a tap then reads one row.
+    bool rowsAlike = false;
     // Set for the draws of a queue that tap a clamped 32-bit texture several times; null
     // otherwise. It holds what sampling halfway between texels would give, no more.
     const HalfwaySamples* halfway = nullptr;

@@ -466,6 +466,83 @@ WIDE void readHalfwayTaps(const TextureView& t, const std::int32_t offset[2], Pi
     }
 }
 
+// The texels of the second pass of filterLinear32 for eight pixels: columns a and b of rows
+// a and b, as t00, t10, t01, t11. Where the texture's rows are alike (ALIKE), only columns a
+// and b are read, from the first row: the texels are the same.
+template <bool ALIKE>
+WIDE inline void fourTexels(const int* texels, int width, const int* columnA, const int* columnB,
+                            const int* rowA, const int* rowB, int k, __m256i& t00, __m256i& t10,
+                            __m256i& t01, __m256i& t11) {
+    const __m256i ia = load(columnA + k);
+    const __m256i ib = load(columnB + k);
+    const __m256i ra = ALIKE ? _mm256_setzero_si256() : load(rowA + k);
+    const __m256i rb = ALIKE ? _mm256_setzero_si256() : load(rowB + k);
+    // Neighbouring pixels of a row usually read texels close together on one texture
+    // row: then a whole vector is read at once and the texels taken from it. The texels
+    // are the same either way; only how they are fetched differs.
+    int firstA = 0, firstB = 0;
+    __m256i placesA, placesB;
+    const bool sameRows = ALIKE || (allEqual(ra, firstLane(ra)) && allEqual(rb, firstLane(rb)));
+    const int* top = texels + (ALIKE ? 0 : rowA[k]);
+    const int* bottom = texels + (ALIKE ? 0 : rowB[k]);
+    if (sameRows && consecutive(ia) && consecutive(ib)) {
+        // The commonest case, a pass over a target the texture's size: straight loads.
+        t00 = eightTexels(top + columnA[k]);
+        t10 = eightTexels(top + columnB[k]);
+        t01 = ALIKE ? t00 : eightTexels(bottom + columnA[k]);
+        t11 = ALIKE ? t10 : eightTexels(bottom + columnB[k]);
+    } else if (sameRows && window(ia, width, firstA, placesA) &&
+               window(ib, width, firstB, placesB)) {
+        t00 = windowed(top, firstA, placesA);
+        t10 = windowed(top, firstB, placesB);
+        t01 = ALIKE ? t00 : windowed(bottom, firstA, placesA);
+        t11 = ALIKE ? t10 : windowed(bottom, firstB, placesB);
+    } else {
+        t00 = gathered(texels, _mm256_add_epi32(ra, ia));
+        t10 = gathered(texels, _mm256_add_epi32(ra, ib));
+        t01 = ALIKE ? t00 : gathered(texels, _mm256_add_epi32(rb, ia));
+        t11 = ALIKE ? t10 : gathered(texels, _mm256_add_epi32(rb, ib));
+    }
+}
+
+// The second pass of filterLinear32: the texels, weighed.
+template <bool ALPHA, bool ALIKE>
+WIDE void filterTexels(const TextureView& t, int count, const int* columnA, const int* columnB,
+                       const int* rowA, const int* rowB, const float* fractionX,
+                       const float* fractionY, float* const out[4]) {
+    const auto* texels = reinterpret_cast<const int*>(t.bits);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    for (int k = 0; k < count; k += 8) {
+        __m256i t00, t10, t01, t11;
+        fourTexels<ALIKE>(texels, t.width, columnA, columnB, rowA, rowB, k, t00, t10, t01, t11);
+        const __m256 a = _mm256_load_ps(fractionX + k);
+        const __m256 b = _mm256_load_ps(fractionY + k);
+        const __m256 half = _mm256_set1_ps(0.5f);
+        if (_mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(a, half, _CMP_EQ_OQ),
+                                             _mm256_cmp_ps(b, half, _CMP_EQ_OQ))) == 0xFF) {
+            // Every pixel halfway between four texel centres, as in a pass over a target the
+            // texture's size: all four weights are a quarter, every product and partial sum
+            // of the filter is exact, and the sample is a quarter of the bytes' sum.
+            quarterSums<ALPHA>(t00, t10, t01, t11, out, k);
+            continue;
+        }
+        const __m256 na = _mm256_sub_ps(one, a);
+        const __m256 nb = _mm256_sub_ps(one, b);
+        const __m256 w00 = _mm256_mul_ps(na, nb);
+        const __m256 w10 = _mm256_mul_ps(a, nb);
+        const __m256 w01 = _mm256_mul_ps(na, b);
+        const __m256 w11 = _mm256_mul_ps(a, b);
+        _mm256_storeu_ps(out[0] + k, filtered<16>(t00, t10, t01, t11, w00, w10, w01, w11));
+        _mm256_storeu_ps(out[1] + k, filtered<8>(t00, t10, t01, t11, w00, w10, w01, w11));
+        _mm256_storeu_ps(out[2] + k, filtered<0>(t00, t10, t01, t11, w00, w10, w01, w11));
+        if constexpr (ALPHA) {
+            _mm256_storeu_ps(out[3] + k, filtered<24>(t00, t10, t01, t11, w00, w10, w01, w11));
+        } else {
+            _mm256_storeu_ps(out[3] + k, one); // formats without alpha read opaque
+        }
+    }
+}
+
 // Bilinear filtering of a 32-bit texture: the weighted sum of the four texels' bytes,
 // divided by 255 once, in the narrow form's order of operations. Two passes over the chunk,
 // first where and with what weights, then the texels, so that neither waits long on the
@@ -503,67 +580,12 @@ WIDE void filterLinear32(const TextureView& t, const float* u, const float* v, i
                   _mm256_sll_epi32(addressed<AV>(_mm256_add_epi32(j0, one), t.height), rowShift));
         }
     }
-    const auto* texels = reinterpret_cast<const int*>(t.bits);
-    const __m256 one = _mm256_set1_ps(1.0f);
-    for (int k = 0; k < count; k += 8) {
-        const __m256i ia = load(columnA + k);
-        const __m256i ib = load(columnB + k);
-        const __m256i ra = load(rowA + k);
-        const __m256i rb = load(rowB + k);
-        __m256i t00, t10, t01, t11;
-        // Neighbouring pixels of a row usually read texels close together on one texture
-        // row: then a whole vector is read at once and the texels taken from it. The texels
-        // are the same either way; only how they are fetched differs.
-        int firstA = 0, firstB = 0;
-        __m256i placesA, placesB;
-        const bool sameRows = allEqual(ra, firstLane(ra)) && allEqual(rb, firstLane(rb));
-        if (sameRows && consecutive(ia) && consecutive(ib)) {
-            // The commonest case, a pass over a target the texture's size: straight loads.
-            const int* top = texels + rowA[k];
-            const int* bottom = texels + rowB[k];
-            t00 = eightTexels(top + columnA[k]);
-            t10 = eightTexels(top + columnB[k]);
-            t01 = eightTexels(bottom + columnA[k]);
-            t11 = eightTexels(bottom + columnB[k]);
-        } else if (sameRows && window(ia, t.width, firstA, placesA) &&
-                   window(ib, t.width, firstB, placesB)) {
-            const int* top = texels + rowA[k];
-            const int* bottom = texels + rowB[k];
-            t00 = windowed(top, firstA, placesA);
-            t10 = windowed(top, firstB, placesB);
-            t01 = windowed(bottom, firstA, placesA);
-            t11 = windowed(bottom, firstB, placesB);
-        } else {
-            t00 = gathered(texels, _mm256_add_epi32(ra, ia));
-            t10 = gathered(texels, _mm256_add_epi32(ra, ib));
-            t01 = gathered(texels, _mm256_add_epi32(rb, ia));
-            t11 = gathered(texels, _mm256_add_epi32(rb, ib));
-        }
-        const __m256 a = _mm256_load_ps(fractionX + k);
-        const __m256 b = _mm256_load_ps(fractionY + k);
-        const __m256 half = _mm256_set1_ps(0.5f);
-        if (_mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(a, half, _CMP_EQ_OQ),
-                                             _mm256_cmp_ps(b, half, _CMP_EQ_OQ))) == 0xFF) {
-            // Every pixel halfway between four texel centres, as in a pass over a target the
-            // texture's size: all four weights are a quarter, every product and partial sum
-            // of the filter is exact, and the sample is a quarter of the bytes' sum.
-            quarterSums<ALPHA>(t00, t10, t01, t11, out, k);
-            continue;
-        }
-        const __m256 na = _mm256_sub_ps(one, a);
-        const __m256 nb = _mm256_sub_ps(one, b);
-        const __m256 w00 = _mm256_mul_ps(na, nb);
-        const __m256 w10 = _mm256_mul_ps(a, nb);
-        const __m256 w01 = _mm256_mul_ps(na, b);
-        const __m256 w11 = _mm256_mul_ps(a, b);
-        _mm256_storeu_ps(out[0] + k, filtered<16>(t00, t10, t01, t11, w00, w10, w01, w11));
-        _mm256_storeu_ps(out[1] + k, filtered<8>(t00, t10, t01, t11, w00, w10, w01, w11));
-        _mm256_storeu_ps(out[2] + k, filtered<0>(t00, t10, t01, t11, w00, w10, w01, w11));
-        if constexpr (ALPHA) {
-            _mm256_storeu_ps(out[3] + k, filtered<24>(t00, t10, t01, t11, w00, w10, w01, w11));
-        } else {
-            _mm256_storeu_ps(out[3] + k, one); // formats without alpha read opaque
-        }
+    if (t.rowsAlike) {
+        filterTexels<ALPHA, true>(t, count, columnA, columnB, rowA, rowB, fractionX, fractionY,
+                                  out);
+    } else {
+        filterTexels<ALPHA, false>(t, count, columnA, columnB, rowA, rowB, fractionX, fractionY,
+                                   out);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "platform/window_internal.h"
 
 #include <atomic>
+#include <cstring>
 #include <new>
 
 namespace tessivane::platform::soft {
@@ -123,6 +124,20 @@ HRESULT SoftSurface::GetDesc(D3DSURFACE_DESC* pDesc) {
     return D3D_OK;
 }
 
+void SoftSurface::findRowsAlike() {
+    rowsAlike_ = false;
+    if (container_ == nullptr || isRenderTarget()) {
+        return;
+    }
+    const auto rowBytes = static_cast<std::size_t>(pitch_);
+    for (int y = 1; y < height_; ++y) {
+        if (std::memcmp(bits_ + y * rowBytes, bits_, rowBytes) != 0) {
+            return;
+        }
+    }
+    rowsAlike_ = true;
+}
+
 void SoftSurface::finishPendingDraws() const {
     if (link_->device != nullptr) {
         link_->device->finishPendingDraws();
@@ -151,6 +166,7 @@ HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DW
     }
     finishPendingDraws();
     locked_ = true;
+    rowsAlike_ = false;
     pLockedRect->Pitch = pitch_;
     pLockedRect->pBits = bits_ + static_cast<std::ptrdiff_t>(area.top) * pitch_ +
                          static_cast<std::ptrdiff_t>(area.left) * bytesPerPixel(format_);
@@ -162,6 +178,7 @@ HRESULT SoftSurface::UnlockRect() {
         return D3DERR_INVALIDCALL;
     }
     locked_ = false;
+    findRowsAlike();
     return D3D_OK;
 }
 
@@ -208,11 +225,13 @@ bool SoftSurface::take(detail::SurfaceMemory& memory) {
     }
     memory = this->memory();
     locked_ = true;
+    rowsAlike_ = false;
     return true;
 }
 
 void SoftSurface::giveBack() {
     locked_ = false;
+    findRowsAlike();
 }
 
 // ---- SoftTexture
@@ -283,6 +302,7 @@ HRESULT SoftTexture::create(DeviceLinkPtr link, UINT width, UINT height, UINT le
             created->levels_.push_back(std::unique_ptr<SoftSurface>(
                 new SoftSurface(created->link_, created, bits, static_cast<int>(w),
                                 static_cast<int>(h), format, usage, pool)));
+            created->levels_.back()->findRowsAlike(); // all zeros
             w = w > 1 ? w / 2 : 1;
             h = h > 1 ? h / 2 : 1;
         }

@@ -58,12 +58,18 @@ public:
     const DeviceLinkPtr& link() const { return link_; }
     // The texture this surface is a level of, or null.
     SoftTexture* container() const { return container_; }
+    // Whether every row holds the same bytes as the first: known for the levels of textures
+    // only the application writes (not render targets), worked out whenever it has written
+    // them; false while they are out for writing, and for every other surface.
+    bool rowsAlike() const { return rowsAlike_; }
 
 private:
     friend class SoftTexture;
     SoftSurface(DeviceLinkPtr link, SoftTexture* container, std::uint8_t* bits, int width,
                 int height, D3DFORMAT format, DWORD usage, D3DPOOL pool);
     void finishPendingDraws() const;
+    // Works rowsAlike out afresh, after the application has written the surface.
+    void findRowsAlike();
 
     DeviceLinkPtr link_;
     SoftTexture* container_;         // null for a stand-alone surface
@@ -78,6 +84,7 @@ private:
     HDC dc_ = nullptr;     // the context handed out by GetDC, until ReleaseDC
     ULONG references_ = 1; // stand-alone surfaces only
     bool locked_ = false;
+    bool rowsAlike_ = false;
 };
 
 class SoftTexture final : public RefCounted<IDirect3DTexture9> {
