@@ -38,6 +38,26 @@ constexpr float POSITION_LIMIT = 1e18f;
 constexpr std::size_t MAX_TRIANGLES = 1 << 16;
 constexpr std::size_t MAX_PLANE_FLOATS = 1 << 20;
 constexpr std::size_t MAX_POOL_FLOATS = 1 << 21;
+
+// How far ahead of the triangles and plane groups being written their lines are claimed.
+constexpr std::uintptr_t TRIANGLES_AHEAD = 1536; // bytes: 32 triangles
+constexpr std::uintptr_t PLANES_AHEAD = 2048;    // bytes: some nine plane groups
+constexpr int PLANE_GROUP_LINES = 4;             // the most a group of 1/w and one value spans
+
+// Asks for the cache line at address `at` to be brought in for writing. A queue is written
+// over memory that a render thread on another core read when it last drew from it; a store
+// to such a line waits until the line is taken back, and set-up writes its triangles and
+// planes faster when the lines are asked for well before they are written. With no other
+// thread it is only extra work.
+// Only a hint: nothing is read, and the address need not be valid. (Processors of the
+// family that predate the instruction run it as a no-op.)
+inline void claimLine(std::uintptr_t at) {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetchw (%0)" : : "r"(at));
+#else
+    __builtin_prefetch(reinterpret_cast<const void*>(at), 1);
+#endif
+}
 // Points are few in a frame and cheap to set up: their batches stay small.
 constexpr std::size_t MAX_POINTS = 1 << 13;
 // Room kept in each strip's bin from the start: a full batch's triangles over the strips of a
@@ -540,6 +560,9 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
                                  std::uint32_t planes, int colMin, int colMax, int rowMin,
                                  int rowMax, Coverage cover) {
     BatchTriangle& tri = *triangles.append(1);
+    if (claimAhead_) {
+        claimLine(reinterpret_cast<std::uintptr_t>(&tri) + TRIANGLES_AHEAD);
+    }
     for (int i = 0; i < 3; ++i) {
         tri.x[i] = x[i];
         tri.y[i] = y[i];
@@ -1191,8 +1214,12 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
         }
 
         const auto group = static_cast<std::uint32_t>(planes_.size());
+        float* const planeGroup = planes_.append(groupFloats);
+        for (int line = 0; claimAhead_ && line < PLANE_GROUP_LINES; ++line) {
+            claimLine(reinterpret_cast<std::uintptr_t>(planeGroup) + PLANES_AHEAD + 64 * line);
+        }
         solveLanePlanes(rows, firstPlane, planeCount, x0, x1, x2, y0, y1, y2, oddLanes, swap, k,
-                        planes_.append(groupFloats));
+                        planeGroup);
         bool stored = false;
 
         // Lane by lane from here: each value's eight lanes in memory.

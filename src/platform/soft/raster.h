@@ -243,6 +243,9 @@ public:
     // Whether the batch has grown enough that it should be drawn before taking more.
     bool full() const;
     std::size_t triangleCount() const { return triangles.size(); }
+    // Whether render threads on other cores draw the batch while this thread fills the next:
+    // then the memory its triangles and planes go to is claimed ahead of the stores.
+    void drawnElsewhere(bool elsewhere) { claimAhead_ = elsewhere; }
 
     std::uint32_t addDraw(const DrawRecord& draw);
     void addClear(const BatchClear& clear);
@@ -337,6 +340,7 @@ private:
     std::uint32_t currentDraw_ = 0;
     int storedAttributes_ = 0;
     const AttributeSlot* attributes_ = nullptr;
+    bool claimAhead_ = false;
 };
 
 } // namespace tessivane::platform::soft

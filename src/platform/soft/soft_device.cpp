@@ -87,6 +87,7 @@ SoftDevice::SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETE
     }
     for (Batch& queue : batches_) {
         queue.reset(height_);
+        queue.drawnElsewhere(workers_.threadCount() > 1);
     }
     owner_->AddRef();
 }
