@@ -302,7 +302,7 @@ HRESULT SoftTexture::create(DeviceLinkPtr link, UINT width, UINT height, UINT le
             created->levels_.push_back(std::unique_ptr<SoftSurface>(
                 new SoftSurface(created->link_, created, bits, static_cast<int>(w),
                                 static_cast<int>(h), format, usage, pool)));
-            created->levels_.back()->findRowsAlike(); // all zeros
+            created->levels_.back()->rowsAlike_ = !renderTarget; // all zeros so far
             w = w > 1 ? w / 2 : 1;
             h = h > 1 ? h / 2 : 1;
         }
