@@ -38,6 +38,14 @@ constexpr float POSITION_LIMIT = 1e18f;
 constexpr std::size_t MAX_TRIANGLES = 1 << 16;
 constexpr std::size_t MAX_PLANE_FLOATS = 1 << 20;
 constexpr std::size_t MAX_POOL_FLOATS = 1 << 21;
+// Points are few in a frame and cheap to set up: their batches stay small.
+constexpr std::size_t MAX_POINTS = 1 << 13;
+// Room kept in each strip's bin from the start: a full batch's triangles over the strips of a
+// 480-row target, with room for strips that take more than their share.
+constexpr std::size_t BIN_ENTRIES = 1 << 12;
+// The plane floats a draw piece of a thin draw adds at most: a group of eight triangles,
+// 1/w and one attribute, for every eight triangles (and one more).
+constexpr std::size_t PIECE_PLANE_FLOATS = (DRAW_PIECE / 8 + 1) * 8 * (1 + 3 * 2);
 
 // How far ahead of the triangles and plane groups being written their lines are claimed.
 constexpr std::uintptr_t TRIANGLES_AHEAD = 1536; // bytes: 32 triangles
@@ -58,14 +66,6 @@ inline void claimLine(std::uintptr_t at) {
     __builtin_prefetch(reinterpret_cast<const void*>(at), 1);
 #endif
 }
-// Points are few in a frame and cheap to set up: their batches stay small.
-constexpr std::size_t MAX_POINTS = 1 << 13;
-// Room kept in each strip's bin from the start: a full batch's triangles over the strips of a
-// 480-row target, with room for strips that take more than their share.
-constexpr std::size_t BIN_ENTRIES = 1 << 12;
-// The plane floats a draw piece of a thin draw adds at most: a group of eight triangles,
-// 1/w and one attribute, for every eight triangles (and one more).
-constexpr std::size_t PIECE_PLANE_FLOATS = (DRAW_PIECE / 8 + 1) * 8 * (1 + 3 * 2);
 
 enum ClipPlane : unsigned {
     CLIP_NEAR = 1 << 0,   // z >= 0

@@ -568,9 +568,7 @@ public:
         if (count + std::popcount(bits) > CHUNK - 8) {
             return false;
         }
-        const std::uint32_t zeros = ((1u << d.state.attributeCount) - 1u) & ~1u;
-        writeZeros(zeroSoFar_ & ~zeros);
-        zeroSoFar_ &= zeros;
+        thinZeros(d);
         const ThinPlanes p = thinPlanes(lane, inPixels(tri.x[0]), inPixels(tri.y[0]));
         const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
         const __m256i colMin = _mm256_set1_epi32(tri.colMin);
@@ -641,6 +639,15 @@ public:
 
 private:
 #if TESSIVANE_WIDE
+    // For a triangle of thin draw d about to be placed: brings the chunk's zero attributes up
+    // to date, and returns those of the triangle (all but the first are +0 at every corner).
+    std::uint32_t thinZeros(const DrawRecord& d) {
+        const std::uint32_t zeros = ((1u << d.state.attributeCount) - 1u) & ~1u;
+        writeZeros(zeroSoFar_ & ~zeros);
+        zeroSoFar_ &= zeros;
+        return zeros;
+    }
+
     // Places the pixels of a thin triangle of draw d, with its planes in lane, and leaves
     // their interpolation to settleThin. forEach(pixel, span) calls pixel(x, y) for each, or
     // span(y, x, n) for n (0 to NARROW) of them from (x, y) to the right, row by row, left
@@ -651,10 +658,7 @@ private:
         if (draw_ != &d) {
             begin(d);
         }
-        // The attributes after the first are +0 at every corner.
-        const std::uint32_t zeros = ((1u << d.state.attributeCount) - 1u) & ~1u;
-        writeZeros(zeroSoFar_ & ~zeros);
-        zeroSoFar_ &= zeros;
+        const std::uint32_t zeros = thinZeros(d);
         const float refX = inPixels(tri.x[0]);
         const float refY = inPixels(tri.y[0]);
         PixelChunk& c = scratch_.chunk;
