@@ -472,6 +472,59 @@ TEST(VertexPrograms, RunsOfProductsWithConstantsMatchOneByOne) {
                                          r1x);
 }
 
+TEST(VertexPrograms, ComponentsNothingReadsAreLeftOutAndTheRestMatch) {
+    // Temporaries written and read in every way that decides what is used: components never
+    // read, a whole result written over before anything reads it, a partial write over a
+    // whole one, a result read back by the next instruction into itself, components read
+    // only by a dot product or a reciprocal square root. The outputs must be the reference's,
+    // and only the components that reach them may be worked out.
+    const Register r4{TEMP, 4}, r5{TEMP, 5}, r6{TEMP, 6};
+    const Register oT4{TEXCRDOUT, 4}, oT5{TEXCRDOUT, 5};
+    Operand r3xz = r3;
+    r3xz.mask = 0x5;
+    const auto stream = words(assemble(
+        VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(oPos, v0), mul(r0, v0, c0), // 1: x, y read
+        dp4(r1, v0, c1),                                                            // 2: z read
+        add(r2, v0, v1),       // 3: written over unread
+        mov(r2, c2),           // 4
+        mov(r3, v1),           // 5: y, w survive the next
+        mov(r3xz, v0),         // 6
+        add(r4, v0, c3),       // 7: x, w read by the next
+        add(r4.y, r4.x, r4.w), // 8
+        mov(r5, v0),           // 9: x, y, z read by the dp3
+        dp3(r6.w, r5, c4),     // 10
+        rsq(r6.x, r6.w),       // 11
+        mov(oT0, r0.swizzled(X, Y, Y, X)), mov(oT1.x, r1.z), mov(oT2, r2), mov(oT3, r3),
+        mov(oT4.xy, r4), mov(oT5.x, r6.x)));
+    float constants[soft::VERTEX_CONSTANTS][4] = {};
+    for (int c = 0; c < 5; ++c) {
+        for (int ch = 0; ch < 4; ++ch) {
+            constants[c][ch] = 0.25f * static_cast<float>((c * 3 + ch * 7) % 9) - 0.9f;
+        }
+    }
+    std::vector<QuadVertex> vertices;
+    for (int i = 0; i < 37; ++i) {
+        const float a = 0.4f * static_cast<float>(i) - 5.0f;
+        vertices.push_back({a, 2.0f - a, 0.1f * a * a, -0.5f * a, a + 0.75f});
+    }
+    runBothWays(stream, vertices, constants);
+
+    shader::ShaderProgram decoded;
+    std::string error;
+    ASSERT_TRUE(shader::decodeShader(stream, shader::ShaderStage::Vertex, decoded, error));
+    const soft::VertexProgram program = soft::compileVertexProgram(decoded);
+    // Instruction 3 is gone; the others keep the components read later, in order.
+    std::vector<std::uint8_t> masks;
+    for (const soft::VertexOp& op : program.ops) {
+        if (op.dst < soft::VREG_POSITION) {
+            masks.push_back(op.mask);
+        }
+    }
+    EXPECT_EQ(masks, (std::vector<std::uint8_t>{0x3, 0x4, 0xF, 0xA, 0x5, 0x9, 0x2, 0x7, 0x8, 0x1}));
+    // What the declaration must supply is all the program reads, used or not.
+    EXPECT_EQ(program.inputRead[1], 0xF);
+}
+
 TEST(VertexPrograms, ReciprocalsKeepTheirResultsForOneZeroAndNegatives) {
     // rsq takes the magnitude; both give exactly 1 for 1 and +infinity for either zero. Twenty
     // vertices, so that a batch runs its vector loop as well as the remainder.

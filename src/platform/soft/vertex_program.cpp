@@ -576,6 +576,32 @@ void writeOutputs(const VertexProgram& program, const VertexShaderSetup& setup,
     }
 }
 
+// The components each instruction writes that something reads afterwards: all it writes to
+// outputs, and those of temporaries that a later instruction reads before another writes
+// them. The rest need not be worked out (a dot product written to every component and read
+// from one, say); an instruction left with none is not run at all.
+std::vector<std::uint8_t> liveMasks(const shader::ShaderProgram& program) {
+    std::vector<std::uint8_t> masks(program.instructions.size());
+    std::uint8_t read[shader::VERTEX_TEMPS] = {}; // components read before they are written
+    for (std::size_t i = program.instructions.size(); i-- > 0;) {
+        shader::Instruction in = program.instructions[i];
+        if (in.destination.file == RegisterFile::Temp) {
+            in.destination.mask &= read[in.destination.index];
+            read[in.destination.index] &= static_cast<std::uint8_t>(~in.destination.mask);
+        }
+        masks[i] = in.destination.mask;
+        if (in.destination.mask == 0) {
+            continue;
+        }
+        for (int k = 0; k < in.sourceCount; ++k) {
+            if (in.sources[k].file == RegisterFile::Temp) {
+                read[in.sources[k].index] |= componentsRead(in, in.sources[k]);
+            }
+        }
+    }
+    return masks;
+}
+
 } // namespace
 
 VertexProgram compileVertexProgram(const shader::ShaderProgram& program) {
@@ -584,12 +610,23 @@ VertexProgram compileVertexProgram(const shader::ShaderProgram& program) {
     for (const shader::ConstantDefinition& d : program.constants) {
         compiled.defined.push_back({d.value[0], d.value[1], d.value[2], d.value[3]});
     }
-    for (const shader::Instruction& in : program.instructions) {
+    const std::vector<std::uint8_t> live = liveMasks(program);
+    for (std::size_t at = 0; at < program.instructions.size(); ++at) {
+        const shader::Instruction& in = program.instructions[at];
+        // What the program reads is what its declaration must supply, whatever is used.
+        for (int k = 0; k < in.sourceCount; ++k) {
+            if (in.sources[k].file == RegisterFile::Input) {
+                compiled.inputRead[in.sources[k].index] |= componentsRead(in, in.sources[k]);
+            }
+        }
+        if (live[at] == 0) {
+            continue;
+        }
         VertexOp op;
         op.opcode = in.opcode;
         op.sourceCount = in.sourceCount;
         op.dst = registerOf(in.destination.file, in.destination.index);
-        op.mask = in.destination.mask;
+        op.mask = live[at];
         // Sources the instruction does not have read constant c0, unused.
         bool constant[3] = {true, true, true};
         for (VertexOperand& o : op.src) {
@@ -630,11 +667,6 @@ VertexProgram compileVertexProgram(const shader::ShaderProgram& program) {
                         }
                     }
                 }
-            }
-        }
-        for (int i = 0; i < in.sourceCount; ++i) {
-            if (in.sources[i].file == RegisterFile::Input) {
-                compiled.inputRead[in.sources[i].index] |= componentsRead(in, in.sources[i]);
             }
         }
         op.run = negatesRows(op)
