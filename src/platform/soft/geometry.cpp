@@ -1229,24 +1229,27 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
         for (int v = 0; v < VALUES; ++v) {
             _mm256_store_si256(reinterpret_cast<__m256i*>(lane[v]), values[v]);
         }
+        // The coverage of lanes of few centres that lie too far for the wide test, first:
+        // the loop that stores the triangles then calls nothing.
+        for (unsigned far = keep & few & ~near; far != 0; far &= far - 1) {
+            const int j = std::countr_zero(far);
+            const std::int32_t x[3] = {lane[X0][j], lane[X1][j], lane[X2][j]};
+            const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
+            const int columnCount = lane[COL_MAX][j] - lane[COL_MIN][j] + 1;
+            cover[0][j] = coverageWide(x, y, lane[COL_MIN][j], columnCount, lane[ROW_MIN][j],
+                                       columnCount * (lane[ROW_MAX][j] - lane[ROW_MIN][j] + 1));
+            if (cover[0][j] == 0) {
+                keep &= ~(1u << j);
+            }
+        }
         for (; keep != 0; keep &= keep - 1) {
             const int j = std::countr_zero(keep);
             const std::int32_t x[3] = {lane[X0][j], lane[X1][j], lane[X2][j]};
             const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
-            const int left = lane[COL_MIN][j], right = lane[COL_MAX][j];
-            const int top = lane[ROW_MIN][j], bottom = lane[ROW_MAX][j];
             // 0 where not worked out
-            Coverage covers = Coverage{cover[1][j]} << 32 | cover[0][j];
-            if (((few & ~near) >> j) & 1) {
-                const int columnCount = right - left + 1;
-                covers =
-                    coverageWide(x, y, left, columnCount, top, columnCount * (bottom - top + 1));
-                if (covers == 0) {
-                    continue;
-                }
-            }
-            storeTriangle(x, y, group + static_cast<std::uint32_t>(j), left, right, top, bottom,
-                          covers);
+            const Coverage covers = Coverage{cover[1][j]} << 32 | cover[0][j];
+            storeTriangle(x, y, group + static_cast<std::uint32_t>(j), lane[COL_MIN][j],
+                          lane[COL_MAX][j], lane[ROW_MIN][j], lane[ROW_MAX][j], covers);
             stored = true;
         }
         if (!stored) {
