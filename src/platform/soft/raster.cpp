@@ -483,6 +483,17 @@ constexpr PackOrders packOrders() {
 constexpr PackOrders PACK_ORDERS = packOrders();
 #endif
 
+#if TESSIVANE_WIDE
+// destination[k] = +0 · w[k] for k below count, eight at a time: the lanes past count, up to
+// the chunk's end at most, are written with what lies beyond.
+WIDE inline void zeroTimesW(float* destination, const float* w, int count) {
+    for (int k = 0; k < count; k += 8) {
+        _mm256_storeu_ps(destination + k,
+                         _mm256_mul_ps(_mm256_setzero_ps(), _mm256_loadu_ps(w + k)));
+    }
+}
+#endif
+
 // Small triangles cover a pixel or two each, too few to fill the wide pixel operations. Their
 // pixels are depth-tested and interpolated as they are found, triangle after triangle of one
 // draw, and shaded together once a chunk is full. Depth is tested and written at once, in
@@ -568,7 +579,7 @@ public:
         if (count + std::popcount(bits) > CHUNK - 8) {
             return false;
         }
-        thinZeros(d);
+        thinZeros();
         const ThinPlanes p = thinPlanes(lane, inPixels(tri.x[0]), inPixels(tri.y[0]));
         const std::uint16_t* cells = CENTRE_CELLS.cell[tri.colMax - tri.colMin + 1];
         const __m256i colMin = _mm256_set1_epi32(tri.colMin);
@@ -639,11 +650,13 @@ public:
 
 private:
 #if TESSIVANE_WIDE
-    // For a triangle of thin draw d about to be placed: brings the chunk's zero attributes up
-    // to date, and returns those of the triangle (all but the first are +0 at every corner).
-    std::uint32_t thinZeros(const DrawRecord& d) {
-        const std::uint32_t zeros = ((1u << d.state.attributeCount) - 1u) & ~1u;
-        writeZeros(zeroSoFar_ & ~zeros);
+    // For a triangle of the thin draw begun, about to be placed: brings the chunk's zero attributes
+    // up to date, and returns those of the triangle (all but the first are +0 at every corner).
+    std::uint32_t thinZeros() {
+        const std::uint32_t zeros = drawAttributes_ & ~1u;
+        if ((zeroSoFar_ & ~zeros & drawAttributes_) != 0) {
+            writeZeros(zeroSoFar_ & ~zeros);
+        }
         zeroSoFar_ &= zeros;
         return zeros;
     }
@@ -658,7 +671,7 @@ private:
         if (draw_ != &d) {
             begin(d);
         }
-        const std::uint32_t zeros = thinZeros(d);
+        const std::uint32_t zeros = thinZeros();
         const float refX = inPixels(tri.x[0]);
         const float refY = inPixels(tri.y[0]);
         PixelChunk& c = scratch_.chunk;
@@ -806,12 +819,19 @@ private:
     // offsets are finite, so the plane gives +0 whatever the signs of its slopes).
     void writeZeros(std::uint32_t attributes) {
         PixelChunk& c = scratch_.chunk;
-        attributes &= (1u << draw_->state.attributeCount) - 1u;
-        if (attributes != 0) {
-            settleThin(); // the zeros are +0·w
+        attributes &= drawAttributes_;
+        if (attributes == 0) {
+            return;
         }
+        settleThin(); // the zeros are +0·w
         for (; attributes != 0; attributes &= attributes - 1) {
             float* destination = destination_[std::countr_zero(attributes)];
+#if TESSIVANE_WIDE
+            if (draw_->program.wide) {
+                zeroTimesW(destination, c.w, c.count);
+                continue;
+            }
+#endif
             for (int k = 0; k < c.count; ++k) {
                 destination[k] = 0.0f * c.w[k];
             }
@@ -822,6 +842,7 @@ private:
     void begin(const DrawRecord& d) {
         flush();
         draw_ = &d;
+        drawAttributes_ = (1u << d.state.attributeCount) - 1u;
         PixelChunk& c = scratch_.chunk;
         c.count = 0; // the chunk may hold what a triangle shaded alone left in it
         c.halfway.stages = 0;
@@ -846,7 +867,8 @@ private:
     ThinRun thin_[CHUNK]; // each with a pixel of the chunk at least
     int thinCount_ = 0;
     const DrawRecord* draw_ = nullptr;
-    std::uint32_t zeroSoFar_ = ~0u; // attributes +0 at every corner of the chunk's triangles
+    std::uint32_t drawAttributes_ = 0; // the bits of the draw's attributes
+    std::uint32_t zeroSoFar_ = ~0u;    // attributes +0 at every corner of the chunk's triangles
     float* destination_[MAX_ATTRIBUTES] = {};
 };
 
