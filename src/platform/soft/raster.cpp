@@ -1044,7 +1044,8 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
 #if TESSIVANE_WIDE
                 if (gathered && wide) {
                     narrowRowBitsWide(edges, tri.colMin, width, y0, y1, rowBits);
-                    anyRowBits = (rowBits[0] | rowBits[1] | rowBits[2] | rowBits[3]) != 0;
+                    anyRowBits = std::any_of(std::begin(rowBits), std::end(rowBits),
+                                             [](std::uint64_t word) { return word != 0; });
                 } else
 #endif
                     // The reference path keeps to the plain stepping.
