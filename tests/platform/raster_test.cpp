@@ -165,7 +165,8 @@ TEST_F(Raster, PixelSizedTrianglesOnCentresCoverEveryPixelOnce) {
 TEST_F(Raster, SliversAcrossStripsCoverEveryPixelOnce) {
     // Cells one pixel wide and a few tall, each cut along a diagonal into two triangles with
     // a handful of pixel centres within their bounds, stacked so that many cross from one
-    // band of sixteen rows into the next: every pixel gets exactly one contribution.
+    // strip into the next (at row 128, 64, 32 or 16, however high the strips): every pixel
+    // gets exactly one contribution.
     addEachDraw();
     std::vector<ColorScreenVertex> mesh;
     auto vertex = [&](float x, float y) { mesh.push_back({x, y, 0.5f, 1.0f, 0xFF010101}); };
@@ -184,6 +185,17 @@ TEST_F(Raster, SliversAcrossStripsCoverEveryPixelOnce) {
     device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
                             sizeof(ColorScreenVertex));
     expectOneContribution(100, 101, 140, 161);
+}
+
+TEST(Strips, AreAsHighAsLeavesEachThreadTwoOfTheTarget) {
+    using soft::stripRowsFor;
+    EXPECT_EQ(stripRowsFor(480, 1), 128);
+    EXPECT_EQ(stripRowsFor(480, 2), 128); // four strips, the last of 96 rows
+    EXPECT_EQ(stripRowsFor(480, 3), 64);
+    EXPECT_EQ(stripRowsFor(1080, 8), 64);
+    EXPECT_EQ(stripRowsFor(480, 16), 16); // no fewer rows, however many threads
+    EXPECT_EQ(stripRowsFor(100, 1), 64);
+    EXPECT_EQ(stripRowsFor(8, 1), 16);
 }
 
 TEST_F(Raster, NeedlesFromFarOutsideCoverTheCentresTheirEdgesHold) {

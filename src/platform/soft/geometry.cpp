@@ -40,9 +40,9 @@ constexpr std::size_t MAX_PLANE_FLOATS = 1 << 20;
 constexpr std::size_t MAX_POOL_FLOATS = 1 << 21;
 // Points are few in a frame and cheap to set up: their batches stay small.
 constexpr std::size_t MAX_POINTS = 1 << 13;
-// Room kept in each strip's bin from the start: a full batch's triangles over the strips of a
-// 480-row target, with room for strips that take more than their share.
-constexpr std::size_t BIN_ENTRIES = 1 << 12;
+// Room kept in each strip's bin from the start, per row of the strip: a full batch's
+// triangles over a 480-row target, with room for strips that take more than their share.
+constexpr std::size_t BIN_ENTRIES_PER_ROW = 1 << 8;
 // The plane floats a draw piece of a thin draw adds at most: a group of eight triangles,
 // 1/w and one attribute, for every eight triangles (and one more).
 constexpr std::size_t PIECE_PLANE_FLOATS = (DRAW_PIECE / 8 + 1) * 8 * (1 + 3 * 2);
@@ -288,18 +288,30 @@ void Batch::reset(int targetHeight) {
     triangles.clear();
     points.clear();
     clears.clear();
-    const auto strips = static_cast<std::size_t>((targetHeight + STRIP_ROWS - 1) / STRIP_ROWS);
+    const int rows = stripRowsFor(targetHeight, threads_);
+    stripShift_ = std::countr_zero(static_cast<unsigned>(rows));
+    const auto strips = static_cast<std::size_t>((targetHeight + rows - 1) >> stripShift_);
     if (bins_.size() != strips) {
         bins_.resize(strips);
     }
     strips_ = static_cast<int>(strips);
+    const std::size_t entries = BIN_ENTRIES_PER_ROW * static_cast<std::size_t>(rows);
     for (auto& bin : bins_) {
         // Written once at their size: a strip's entries rarely outgrow it.
-        if (bin.capacity() < BIN_ENTRIES) {
-            bin.resize(BIN_ENTRIES);
+        if (bin.capacity() < entries) {
+            bin.resize(entries);
         }
         bin.clear();
     }
+}
+
+int stripRowsFor(int height, unsigned threads) {
+    int rows = MAX_STRIP_ROWS;
+    while (rows > MIN_STRIP_ROWS &&
+           static_cast<unsigned>((height + rows - 1) / rows) < STRIPS_PER_THREAD * threads) {
+        rows /= 2;
+    }
+    return rows;
 }
 
 void Batch::stripsLargestFirst(std::vector<int>& order) const {
@@ -476,8 +488,8 @@ WIDE std::uint32_t coverageWide(const std::int32_t x[3], const std::int32_t y[3]
 
 // Rows are never negative: whatever is binned lies inside the target.
 inline void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
-    const unsigned first = static_cast<unsigned>(rowMin) / STRIP_ROWS;
-    const unsigned last = std::min(static_cast<unsigned>(rowMax) / STRIP_ROWS,
+    const unsigned first = static_cast<unsigned>(rowMin) >> stripShift_;
+    const unsigned last = std::min(static_cast<unsigned>(rowMax) >> stripShift_,
                                    static_cast<unsigned>(stripCount() - 1));
     for (unsigned s = first; s <= last; ++s) {
         bins_[s].push_back(entry);

@@ -301,13 +301,18 @@ WIDE int wideSpans(const Edge edges[3], int colMin, int width, int y0, int y1, R
     return rows;
 }
 
+// The words of row bits that rows y0..y1 take: four rows to a word.
+inline int rowWords(int y0, int y1) {
+    return (y1 - y0) / 4 + 1;
+}
+
 // The covered pixels of the same rows as bits, for gathering: row y0 + r at bits 16·(r % 4)
-// up of word r / 4, its columns from colMin up.
+// up of word r / 4, its columns from colMin up. Writes the words of the rows, no more.
 template <int GROUPS>
 WIDE void wideRowBits(const Edge edges[3], int colMin, int width, int y0, int y1,
-                      std::uint64_t words[STRIP_ROWS / 4]) {
+                      std::uint64_t* words) {
     static_assert(NARROW <= 16, "a row's columns take 16 bits");
-    for (int w = 0; w < STRIP_ROWS / 4; ++w) {
+    for (int w = 0; w < rowWords(y0, y1); ++w) {
         words[w] = 0;
     }
     wideRows<4, GROUPS>(edges, colMin, width, y0, y1, [words](int r, unsigned inside) {
@@ -339,7 +344,7 @@ int narrowSpansWide(const Edge edges[3], int colMin, int width, int y0, int y1, 
 }
 
 void narrowRowBitsWide(const Edge edges[3], int colMin, int width, int y0, int y1,
-                       std::uint64_t words[STRIP_ROWS / 4]) {
+                       std::uint64_t* words) {
     byColumnGroups(
         width, [&](auto groups) { wideRowBits<groups()>(edges, colMin, width, y0, y1, words); });
 }
@@ -539,12 +544,12 @@ public:
         addPixels(d, p, coveredCentres(tri, bits));
     }
 
-    // The same for the pixels of rows y0.. in row bits as wideRowBits writes them, from
+    // The same for the pixels of rows y0..y1 in row bits as wideRowBits writes them, from
     // column colMin.
-    void addRowBits(const DrawRecord& d, const PrimitivePlanes& p, int colMin, int y0,
+    void addRowBits(const DrawRecord& d, const PrimitivePlanes& p, int colMin, int y0, int y1,
                     const std::uint64_t* words) {
-        addPixels(d, p, [colMin, y0, words](auto&& pixel) {
-            for (int w = 0; w < STRIP_ROWS / 4; ++w) {
+        addPixels(d, p, [colMin, y0, words, count = rowWords(y0, y1)](auto&& pixel) {
+            for (int w = 0; w < count; ++w) {
                 for (std::uint64_t rest = words[w]; rest != 0; rest &= rest - 1) {
                     const int bit = std::countr_zero(rest);
                     pixel(colMin + (bit & 15), y0 + 4 * w + (bit >> 4));
@@ -947,8 +952,8 @@ WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const std::vector<
 #endif
 
 void Batch::drawStrip(int strip, StripScratch& scratch) const {
-    const int stripTop = strip * STRIP_ROWS;
-    const int stripBottom = stripTop + STRIP_ROWS - 1;
+    const int stripTop = strip << stripShift_;
+    const int stripBottom = stripTop + stripRows() - 1;
     PixelChunk& chunk = scratch.chunk;
     Gathering gathering(scratch);
     const std::vector<std::uint32_t>& bin = bins_[strip];
@@ -1027,10 +1032,10 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
             // The triangle's pixels in the strip: gathered ones as bits, where they can be
             // walked in one pass (a triangle's own coverage, or row bits), the others as
             // spans.
-            RowSpan spans[STRIP_ROWS];
+            RowSpan spans[MAX_STRIP_ROWS];
             int rows = 0;
             Coverage coveredHere = 0; // the triangle's coverage in the strip's rows
-            std::uint64_t rowBits[STRIP_ROWS / 4];
+            std::uint64_t rowBits[MAX_STRIP_ROWS / 4];
             bool anyRowBits = false;
             if (tri.cover != 0 && gathered) {
                 coveredHere = coverInRows(tri, y0, y1);
@@ -1044,7 +1049,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
 #if TESSIVANE_WIDE
                 if (gathered && wide) {
                     narrowRowBitsWide(edges, tri.colMin, width, y0, y1, rowBits);
-                    anyRowBits = std::any_of(std::begin(rowBits), std::end(rowBits),
+                    anyRowBits = std::any_of(rowBits, rowBits + rowWords(y0, y1),
                                              [](std::uint64_t word) { return word != 0; });
                 } else
 #endif
@@ -1105,7 +1110,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                 break;
             }
             if (anyRowBits) {
-                gathering.addRowBits(draw, planes, tri.colMin, y0, rowBits);
+                gathering.addRowBits(draw, planes, tri.colMin, y0, y1, rowBits);
                 break;
             }
             if (gathered) {

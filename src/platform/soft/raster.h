@@ -20,7 +20,17 @@
 
 namespace tessivane::platform::soft {
 
-inline constexpr int STRIP_ROWS = 16;
+// A batch's strips are the same number of rows high: a power of two from MIN_STRIP_ROWS to
+// MAX_STRIP_ROWS, the most that still leaves each render thread STRIPS_PER_THREAD strips of
+// the target to draw. The fewer the strips, the less a batch costs: a triangle across two is
+// binned and walked in both, and each strip's gathered pixels fill chunks of their own, the
+// last of them part-way. The pictures are the same bytes whatever the height.
+inline constexpr int MIN_STRIP_ROWS = 16;
+inline constexpr int MAX_STRIP_ROWS = 128;
+inline constexpr int STRIPS_PER_THREAD = 2;
+
+// The rows of a strip of a target `height` rows high drawn by `threads` render threads.
+int stripRowsFor(int height, unsigned threads);
 
 // Draws are processed and handed to a batch this many primitives at a time (even, for strips),
 // but for fans, which go whole.
@@ -239,13 +249,17 @@ class Batch {
 public:
     // Starts an empty batch for a target of the given height.
     void reset(int targetHeight);
+    // The render threads that draw the batch (1 unless set). Where others draw it, on other
+    // cores, while this thread fills the next, the memory its triangles and planes go to is
+    // claimed ahead of the stores. Takes effect at the next reset.
+    void drawnBy(unsigned threads) {
+        threads_ = threads;
+        claimAhead_ = threads > 1;
+    }
     bool empty() const { return triangles.empty() && points.empty() && clears.empty(); }
     // Whether the batch has grown enough that it should be drawn before taking more.
     bool full() const;
     std::size_t triangleCount() const { return triangles.size(); }
-    // Whether render threads on other cores draw the batch while this thread fills the next:
-    // then the memory its triangles and planes go to is claimed ahead of the stores.
-    void drawnElsewhere(bool elsewhere) { claimAhead_ = elsewhere; }
 
     std::uint32_t addDraw(const DrawRecord& draw);
     void addClear(const BatchClear& clear);
@@ -263,6 +277,7 @@ public:
     // Rasterizes everything binned into one strip, using scratch as scratch.
     void drawStrip(int strip, StripScratch& scratch) const;
     int stripCount() const { return strips_; }
+    int stripRows() const { return 1 << stripShift_; }
     // The strips, those with the most entries first: handed out in this order, a batch's
     // last jobs are short ones, and no thread waits long for another to finish.
     void stripsLargestFirst(std::vector<int>& order) const;
@@ -328,8 +343,10 @@ private:
     PodBuffer<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
-    std::vector<std::vector<std::uint32_t>> bins_;  // per strip, in drawing order
-    int strips_ = 0;                                // bins_.size(), asked for per triangle
+    std::vector<std::vector<std::uint32_t>> bins_; // per strip, in drawing order
+    int strips_ = 0;                               // bins_.size(), asked for per triangle
+    int stripShift_ = 4;                           // log2 of the rows of a strip
+    unsigned threads_ = 1;
     std::vector<std::uint32_t> projected_;          // pool offset of each vertex of the draw
     std::vector<std::uint8_t> codes_;               // clip planes each vertex is outside
     std::vector<std::int32_t> snappedX_, snappedY_; // of each vertex inside every plane

@@ -86,8 +86,8 @@ SoftDevice::SoftDevice(IDirect3D9* owner, HWND window, const D3DPRESENT_PARAMETE
         depthEverywhere_ = 0xFFFF;
     }
     for (Batch& queue : batches_) {
+        queue.drawnBy(workers_.threadCount());
         queue.reset(height_);
-        queue.drawnElsewhere(workers_.threadCount() > 1);
     }
     owner_->AddRef();
 }
