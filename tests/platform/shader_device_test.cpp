@@ -1165,9 +1165,9 @@ TEST_F(Shaders, ThinStripsDrawLikeTheReferencePath) {
     };
     std::vector<QuadVertex> vertices;
     std::vector<std::pair<int, int>> strips; // first vertex, vertex count
-    for (int s = 0; s < 160; ++s) {
+    for (int s = 0; s < 200; ++s) {
         const int count = 3 + s % 9;
-        const int kind = s % 5;
+        const int kind = s < 160 ? s % 5 : 5;
         const bool zeroU = s % 11 == 4, unitW = s % 13 == 6;
         strips.emplace_back(int(vertices.size()), count);
         const float x = next(10.0f, 620.0f), y = next(10.0f, 460.0f);
@@ -1191,9 +1191,13 @@ TEST_F(Shaders, ThinStripsDrawLikeTheReferencePath) {
                 px = x - 150.0f + 40.0f * float(i) + next(0.0f, 30.0f);
                 py = y + side * next(0.2f, 1.2f);
                 break;
-            default: // larger, some with more pixels in a strip of rows than are gathered
+            case 4: // larger, some with more pixels in a strip of rows than are gathered
                 px = x + 14.0f * float(i) + side * next(2.0f, 9.0f);
                 py = y + side * next(4.0f, 12.0f);
+                break;
+            default: // ribbons a pixel or two across, over a row where a strip may end
+                px = x + 1.5f * float(i) + side * next(0.3f, 1.5f);
+                py = 64.0f * float(1 + s % 6) + side * next(0.2f, 1.8f);
                 break;
             }
             const float w = unitW ? 1.0f : next(1.0f, 2.0f);

@@ -942,7 +942,10 @@ WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const std::vector<
             gathering.addThinRows(draw, tri, lane, y0, y1);
             continue;
         }
-        const Coverage coveredHere = coverInRows(tri, y0, y1);
+        // Most lie within the strip, all their centres with them.
+        const Coverage coveredHere = tri.rowMin >= stripTop && tri.rowMax <= stripBottom
+                                         ? tri.cover
+                                         : coverInRows(tri, y0, y1);
         if (coveredHere != 0 && !gathering.packThinCovered(draw, tri, lane, coveredHere)) {
             gathering.addThinCovered(draw, tri, lane, coveredHere);
         }
