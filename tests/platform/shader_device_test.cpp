@@ -313,6 +313,25 @@ std::vector<soft::VertexOutput> runBothWays(const std::vector<DWORD>& tokens,
                        {{0, D3DDECLTYPE_FLOAT3, 0, 0}, {12, D3DDECLTYPE_FLOAT2, 5, 0}}, constants);
 }
 
+// Constants c0 to c(count - 1) of both signs and several sizes, and count vertices along a
+// curve, for programs run both ways.
+void variedConstants(float (*constants)[4], int count) {
+    for (int c = 0; c < count; ++c) {
+        for (int ch = 0; ch < 4; ++ch) {
+            constants[c][ch] = 0.125f * static_cast<float>((c * 5 + ch * 3) % 11) - 0.6f;
+        }
+    }
+}
+
+std::vector<QuadVertex> variedVertices(int count) {
+    std::vector<QuadVertex> vertices;
+    for (int i = 0; i < count; ++i) {
+        const float a = 0.3f * static_cast<float>(i) - 6.0f;
+        vertices.push_back({a, 1.5f - a, a * a * 0.1f, 0.7f * a, a - 0.25f});
+    }
+    return vertices;
+}
+
 TEST(VertexPrograms, CompiledBatchesMatchTheOneAtATimeReading) {
     const Register oD0{ATTROUT, 0};
     const Register r4{TEMP, 4}, r5{TEMP, 5};
@@ -452,16 +471,8 @@ TEST(VertexPrograms, RunsOfProductsWithConstantsMatchOneByOne) {
                  add(oT2, r1.swizzled(W, Y, W, W), r1.swizzled(X, X, X, X)),
                  add(oT3, r2.swizzled(X, Z, X, X), r2.swizzled(Y, W, Y, Y))));
     float constants[soft::VERTEX_CONSTANTS][4] = {};
-    for (int c = 0; c < 7; ++c) {
-        for (int ch = 0; ch < 4; ++ch) {
-            constants[c][ch] = 0.125f * static_cast<float>((c * 5 + ch * 3) % 11) - 0.6f;
-        }
-    }
-    std::vector<QuadVertex> vertices;
-    for (int i = 0; i < 45; ++i) {
-        const float a = 0.3f * static_cast<float>(i) - 6.0f;
-        vertices.push_back({a, 1.5f - a, a * a * 0.1f, 0.7f * a, a - 0.25f});
-    }
+    variedConstants(constants, 7);
+    const std::vector<QuadVertex> vertices = variedVertices(45);
     const auto out = runBothWays(stream, vertices, constants);
     // Vertex 0: r1.y is the second product written to it.
     const QuadVertex& v = vertices[0];
@@ -497,17 +508,8 @@ TEST(VertexPrograms, ComponentsNothingReadsAreLeftOutAndTheRestMatch) {
         mov(oT0, r0.swizzled(X, Y, Y, X)), mov(oT1.x, r1.z), mov(oT2, r2), mov(oT3, r3),
         mov(oT4.xy, r4), mov(oT5.x, r6.x)));
     float constants[soft::VERTEX_CONSTANTS][4] = {};
-    for (int c = 0; c < 5; ++c) {
-        for (int ch = 0; ch < 4; ++ch) {
-            constants[c][ch] = 0.25f * static_cast<float>((c * 3 + ch * 7) % 9) - 0.9f;
-        }
-    }
-    std::vector<QuadVertex> vertices;
-    for (int i = 0; i < 37; ++i) {
-        const float a = 0.4f * static_cast<float>(i) - 5.0f;
-        vertices.push_back({a, 2.0f - a, 0.1f * a * a, -0.5f * a, a + 0.75f});
-    }
-    runBothWays(stream, vertices, constants);
+    variedConstants(constants, 5);
+    runBothWays(stream, variedVertices(37), constants);
 
     shader::ShaderProgram decoded;
     std::string error;
