@@ -397,6 +397,9 @@ inline auto coveredCentres(const BatchTriangle& tri, Coverage bits) {
 
 // The centres of tri's coverage in rows y0..y1 (those of a strip).
 inline Coverage coverInRows(const BatchTriangle& tri, int y0, int y1) {
+    if (y0 == tri.rowMin && y1 == tri.rowMax) {
+        return tri.cover; // the whole triangle, as most are within their strip
+    }
     const int columns = tri.colMax - tri.colMin + 1;
     // Rows before y0 hold fewer bits than the mask, and the covered ones end within it.
     const int before = (y0 - tri.rowMin) * columns;
@@ -659,9 +662,7 @@ private:
     // up to date, and returns those of the triangle (all but the first are +0 at every corner).
     std::uint32_t thinZeros() {
         const std::uint32_t zeros = drawAttributes_ & ~1u;
-        if ((zeroSoFar_ & ~zeros & drawAttributes_) != 0) {
-            writeZeros(zeroSoFar_ & ~zeros);
-        }
+        writeZeros(zeroSoFar_ & ~zeros);
         zeroSoFar_ &= zeros;
         return zeros;
     }
@@ -942,10 +943,7 @@ WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const std::vector<
             gathering.addThinRows(draw, tri, lane, y0, y1);
             continue;
         }
-        // Most lie within the strip, all their centres with them.
-        const Coverage coveredHere = tri.rowMin >= stripTop && tri.rowMax <= stripBottom
-                                         ? tri.cover
-                                         : coverInRows(tri, y0, y1);
+        const Coverage coveredHere = coverInRows(tri, y0, y1);
         if (coveredHere != 0 && !gathering.packThinCovered(draw, tri, lane, coveredHere)) {
             gathering.addThinCovered(draw, tri, lane, coveredHere);
         }
