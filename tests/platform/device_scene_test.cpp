@@ -563,5 +563,89 @@ TEST_F(OffScreenScene, IsTheSameBytesOnOneThreadAndOnManyAndOnTheReferencePath) 
     EXPECT_TRUE(frame() == single);
 }
 
+// A frame of several full queues: small translucent triangles over one another, where the
+// order of the draws shows, then two draws tapping one texture (its queue gets halfway
+// tables), then more triangles. With
+// render threads, the queues still waiting when the frame is read back are drawn together,
+// strip by strip through each of them, but for the one with tables.
+class PiledUpQueues : public DeviceTest {
+protected:
+    void drawFrame(IDirect3DTexture9* backdrop) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->BeginScene();
+        device->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        std::uint32_t seed = 12345;
+        const auto next = [&seed] {
+            seed = seed * 1664525u + 1013904223u;
+            return seed >> 8;
+        };
+        const auto triangles = [&](int count) {
+            std::vector<ColorScreenVertex> vertices;
+            for (int i = 0; i < count; ++i) {
+                const float x = static_cast<float>(next() % 6400) / 10.0f;
+                const float y = static_cast<float>(next() % 4800) / 10.0f;
+                const D3DCOLOR color = next() << 8 | (next() & 0xFF);
+                vertices.push_back({x, y, 0, 1, color});
+                vertices.push_back({x + 17.3f, y + 2.6f, 0, 1, color});
+                vertices.push_back({x + 3.2f, y + 15.1f, 0, 1, color});
+            }
+            device->SetFVF(COLOR_SCREEN_FVF);
+            device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+            device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+            device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+            device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+            device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+            device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+            EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(count),
+                                              vertices.data(), sizeof vertices[0]),
+                      D3D_OK);
+        };
+        triangles(150000);
+        device->SetTexture(0, backdrop);
+        device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        device->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+        device->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        drawScreenQuad(0, 0, 320, 480);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO); // a draw of its own
+        drawScreenQuad(320, 0, 640, 480);
+        triangles(70000);
+        device->SetTexture(0, nullptr);
+        triangles(150000);
+        device->EndScene();
+    }
+
+    std::vector<std::uint32_t> frameOn(unsigned threads) {
+        create(threads);
+        std::vector<std::uint32_t> texels(256 * 256);
+        for (std::size_t i = 0; i < texels.size(); ++i) {
+            texels[i] = 0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8 & 0x1F1F1F);
+        }
+        IDirect3DTexture9* backdrop = texture(256, 256, D3DFMT_A8R8G8B8, texels);
+        drawFrame(backdrop);
+        std::vector<std::uint32_t> pixels = frame();
+        // Again, over what the first frame left in the queues' memory.
+        drawFrame(backdrop);
+        EXPECT_TRUE(frame() == pixels);
+        backdrop->Release();
+        releaseDevice();
+        return pixels;
+    }
+};
+
+TEST_F(PiledUpQueues, AreTheSameBytesOnOneThreadAndOnMany) {
+    const std::vector<std::uint32_t> single = frameOn(1);
+    EXPECT_NE(single[240 * 640 + 100], 0xFF000000u);
+    EXPECT_TRUE(frameOn(2) == single);
+    EXPECT_TRUE(frameOn(5) == single);
+}
+
 } // namespace
 } // namespace tessivane::platform::testing

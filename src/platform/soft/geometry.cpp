@@ -314,15 +314,6 @@ int stripRowsFor(int height, unsigned threads) {
     return rows;
 }
 
-void Batch::stripsLargestFirst(std::vector<int>& order) const {
-    order.resize(bins_.size());
-    for (std::size_t s = 0; s < order.size(); ++s) {
-        order[s] = static_cast<int>(s);
-    }
-    std::stable_sort(order.begin(), order.end(),
-                     [this](int a, int b) { return bins_[a].size() > bins_[b].size(); });
-}
-
 bool Batch::full() const {
     return triangles.size() >= MAX_TRIANGLES || points.size() >= MAX_POINTS ||
            planes_.size() >= MAX_PLANE_FLOATS || pool_.size() + planes_.size() >= MAX_POOL_FLOATS;

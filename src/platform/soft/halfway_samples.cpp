@@ -145,18 +145,12 @@ void fillHalfwayRowsNarrow(const TextureView& t, const HalfwaySamples& table, in
     }
 }
 
-unsigned HalfwayTables::plan(std::vector<DrawRecord>& draws) {
-    jobs_.clear();
-    filled_.store(0, std::memory_order_relaxed);
-    if (!wideOperationsEnabled()) {
-        return 0;
-    }
+std::vector<HalfwayTables::Tapped> HalfwayTables::tapped(const std::vector<DrawRecord>& draws) {
     // The textures the queue taps, and how often.
-    struct Tapped {
-        const std::uint8_t* bits;
-        int taps;
-    };
     std::vector<Tapped> tapped;
+    if (!wideOperationsEnabled()) {
+        return tapped;
+    }
     for (const DrawRecord& draw : draws) {
         for (int i = 0; i < draw.state.stageCount && !draw.reference; ++i) {
             const StageSetup& stage = draw.state.stages[i];
@@ -180,8 +174,20 @@ unsigned HalfwayTables::plan(std::vector<DrawRecord>& draws) {
             }
         }
     }
+    return tapped;
+}
+
+bool HalfwayTables::wanted(const std::vector<DrawRecord>& draws) {
+    const std::vector<Tapped> textures = tapped(draws);
+    return std::any_of(textures.begin(), textures.end(),
+                       [](const Tapped& t) { return t.taps >= 2; });
+}
+
+unsigned HalfwayTables::plan(std::vector<DrawRecord>& draws) {
+    jobs_.clear();
+    filled_.store(0, std::memory_order_relaxed);
     std::size_t used = 0;
-    for (const Tapped& t : tapped) {
+    for (const Tapped& t : tapped(draws)) {
         if (t.taps < 2) {
             continue;
         }

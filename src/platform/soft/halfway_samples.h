@@ -54,12 +54,21 @@ public:
     // wide sampling reads tables, so without the wide operations none is made. Returns the
     // number of jobs that fill the tables.
     unsigned plan(std::vector<DrawRecord>& draws);
+    // Whether plan would make a table for the draws.
+    static bool wanted(const std::vector<DrawRecord>& draws);
     // Runs fill job `job` (0 .. the planned count - 1); jobs may run on several threads.
     void fill(unsigned job);
     // Returns once every planned job has finished.
     void waitUntilFilled() const;
 
 private:
+    // A texture the draws tap, and how often.
+    struct Tapped {
+        const std::uint8_t* bits;
+        int taps;
+    };
+    static std::vector<Tapped> tapped(const std::vector<DrawRecord>& draws);
+
     struct Table {
         TextureView source;
         HalfwaySamples samples;

@@ -278,9 +278,8 @@ public:
     void drawStrip(int strip, StripScratch& scratch) const;
     int stripCount() const { return strips_; }
     int stripRows() const { return 1 << stripShift_; }
-    // The strips, those with the most entries first: handed out in this order, a batch's
-    // last jobs are short ones, and no thread waits long for another to finish.
-    void stripsLargestFirst(std::vector<int>& order) const;
+    // The entries binned into a strip: about what drawing it costs.
+    std::size_t stripEntries(int strip) const { return bins_[strip].size(); }
 
     std::vector<DrawRecord> draws;
 

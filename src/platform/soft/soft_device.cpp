@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <new>
+#include <numeric>
 #include <string>
 
 namespace tessivane::platform::soft {
@@ -124,8 +125,9 @@ SoftDevice::~SoftDevice() {
 
 // ---- Queued draws
 
-// The jobs of a queue: first the fills of its halfway tables, then its strips. The jobs are
-// handed out in order, so a strip waits at most for the fills still running elsewhere.
+// The jobs of a run: first the fills of its halfway tables, then its strips, each through
+// every queue of the run in order. The jobs are handed out in order, so a strip waits at most
+// for the fills still running elsewhere.
 void SoftDevice::drawStripJob(void* device, unsigned job, unsigned worker) {
     auto* self = static_cast<SoftDevice*>(device);
     if (job < self->tableJobs_) {
@@ -133,8 +135,10 @@ void SoftDevice::drawStripJob(void* device, unsigned job, unsigned worker) {
         return;
     }
     self->halfway_.waitUntilFilled();
-    self->batches_[self->oldest_].drawStrip(self->stripOrder_[job - self->tableJobs_],
-                                            self->chunks_[worker]);
+    const int strip = self->stripOrder_[job - self->tableJobs_];
+    for (int q = 0; q < self->drawnQueues_; ++q) {
+        self->batches_[(self->oldest_ + q) % QUEUES].drawStrip(strip, self->chunks_[worker]);
+    }
 }
 
 void SoftDevice::closeQueue() {
@@ -162,14 +166,37 @@ void SoftDevice::closeQueue() {
     recordQueued_ = false;
 }
 
-void SoftDevice::startNextQueue() {
+void SoftDevice::startNextQueue(bool together) {
     if (drawing_ || closed_ == 0) {
         return;
     }
-    Batch& queue = batches_[oldest_];
-    tableJobs_ = halfway_.plan(queue.draws);
-    queue.stripsLargestFirst(stripOrder_);
-    workers_.start(tableJobs_ + static_cast<unsigned>(queue.stripCount()), drawStripJob, this);
+    const Batch& first = batches_[oldest_];
+    tableJobs_ = halfway_.plan(batches_[oldest_].draws);
+    drawnQueues_ = 1;
+    // Halfway tables are made for one queue at a time, the first of a run: a queue that would
+    // have them waits for a run of its own (in another run it would draw without them, the
+    // same bytes, only slower).
+    while (together && tableJobs_ == 0 && drawnQueues_ < closed_) {
+        const Batch& next = batches_[(oldest_ + drawnQueues_) % QUEUES];
+        if (next.stripCount() != first.stripCount() || HalfwayTables::wanted(next.draws)) {
+            break;
+        }
+        ++drawnQueues_;
+    }
+    // Strips with the most entries first: handed out in this order, a run's last jobs are
+    // short ones, and no thread waits long for another to finish.
+    stripEntries_.assign(static_cast<std::size_t>(first.stripCount()), 0);
+    for (int q = 0; q < drawnQueues_; ++q) {
+        const Batch& queue = batches_[(oldest_ + q) % QUEUES];
+        for (int strip = 0; strip < queue.stripCount(); ++strip) {
+            stripEntries_[strip] += queue.stripEntries(strip);
+        }
+    }
+    stripOrder_.resize(stripEntries_.size());
+    std::iota(stripOrder_.begin(), stripOrder_.end(), 0);
+    std::stable_sort(stripOrder_.begin(), stripOrder_.end(),
+                     [this](int a, int b) { return stripEntries_[a] > stripEntries_[b]; });
+    workers_.start(tableJobs_ + static_cast<unsigned>(first.stripCount()), drawStripJob, this);
     drawing_ = true;
 }
 
@@ -179,21 +206,25 @@ void SoftDevice::waitForDrawnQueue() {
     }
     workers_.wait();
     drawing_ = false;
-    std::vector<IUnknown*>& held = held_[oldest_];
-    for (IUnknown* resource : held) {
-        resource->Release();
+    for (int q = 0; q < drawnQueues_; ++q) {
+        std::vector<IUnknown*>& held = held_[oldest_];
+        for (IUnknown* resource : held) {
+            resource->Release();
+        }
+        held.clear();
+        oldest_ = (oldest_ + 1) % QUEUES;
+        --closed_;
     }
-    held.clear();
-    oldest_ = (oldest_ + 1) % QUEUES;
-    --closed_;
 }
 
 void SoftDevice::finishPendingDraws() {
     closeQueue();
-    startNextQueue();
+    // This thread only waits from here on: what is left is drawn as one run where it can be,
+    // so that the threads meet once at its end rather than at the end of every queue.
+    startNextQueue(true);
     while (drawing_) {
         waitForDrawnQueue();
-        startNextQueue();
+        startNextQueue(true);
     }
 }
 

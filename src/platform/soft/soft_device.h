@@ -143,17 +143,20 @@ private:
     // Runs count vertices through the bound vertex shader and projects them into shaded_'s
     // lanes, as the current draw's strips read them.
     void shadeToLanes(const std::uint8_t* data, UINT stride, UINT count);
-    // Queues are drawn strictly in order, one at a time: the oldest of those handed over is
-    // drawn by the render threads while the calling thread goes on transforming into the
-    // newest. Up to QUEUES - 2 full ones wait between them, so that the transforming thread
-    // can run ahead where draws rasterize quickly (nothing then waits for it where they
-    // transform slowly, as the far tube trees at the end of a frame do).
+    // Queues are drawn strictly in order: the oldest of those handed over is drawn by the
+    // render threads while the calling thread goes on transforming into the newest. Up to
+    // QUEUES - 2 full ones wait between them, so that the transforming thread can run ahead
+    // where draws rasterize quickly (nothing then waits for it where they transform slowly, as
+    // the far tube trees at the end of a frame do). Where the calling thread waits for them
+    // all, they are drawn as one run, each strip through every queue in turn: every pixel
+    // still sees the draws in order, and the threads meet once rather than after each queue.
 
     // Hands the queue being filled over and starts a new one.
     void closeQueue();
-    // Hands the oldest queue waiting to the render threads, if none is being drawn.
-    void startNextQueue();
-    // Waits until the queue being drawn is done, lending this thread to it.
+    // Hands the oldest queue waiting to the render threads, if none is being drawn; together,
+    // with the queues after it, as one run.
+    void startNextQueue(bool together = false);
+    // Waits until the run being drawn is done, lending this thread to it.
     void waitForDrawnQueue();
     // What a draw does after adding its primitives: keeps the render threads busy, and
     // closes the queue when it is full.
@@ -207,15 +210,17 @@ private:
     // A full queue holds about 8 MB, written once when the device is made, so that no frame
     // waits for fresh memory: eight take some 60 MB.
     static constexpr int QUEUES = 8;
-    Batch batches_[QUEUES];               // a ring, in drawing order from oldest_
-    std::vector<IUnknown*> held_[QUEUES]; // per queue: the textures its draws read
-    int oldest_ = 0;                      // the oldest queue handed over
-    int closed_ = 0;                      // queues handed over and not yet drawn
-    int current_ = 0;                     // the queue being filled: oldest_ + closed_
-    bool drawing_ = false;                // the oldest queue is being drawn
-    HalfwayTables halfway_;               // for the queue being drawn
-    unsigned tableJobs_ = 0;              // the jobs of its drawing that fill them
-    std::vector<int> stripOrder_;         // the strip each later job draws
+    Batch batches_[QUEUES];                 // a ring, in drawing order from oldest_
+    std::vector<IUnknown*> held_[QUEUES];   // per queue: the textures its draws read
+    int oldest_ = 0;                        // the oldest queue handed over
+    int closed_ = 0;                        // queues handed over and not yet drawn
+    int current_ = 0;                       // the queue being filled: oldest_ + closed_
+    bool drawing_ = false;                  // a run is being drawn
+    HalfwayTables halfway_;                 // for the queue being drawn
+    unsigned tableJobs_ = 0;                // the jobs of its drawing that fill them
+    int drawnQueues_ = 0;                   // the queues being drawn, from oldest_ on
+    std::vector<std::size_t> stripEntries_; // their entries, per strip
+    std::vector<int> stripOrder_;           // the strip each later job draws
     std::vector<VertexOutput> vertices_;
 
     // Vertices a shader processed from a vertex buffer, kept for the draws that follow:
