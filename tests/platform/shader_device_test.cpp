@@ -472,7 +472,8 @@ TEST(VertexPrograms, RunsOfProductsWithConstantsMatchOneByOne) {
                  add(oT3, r2.swizzled(X, Z, X, X), r2.swizzled(Y, W, Y, Y))));
     float constants[soft::VERTEX_CONSTANTS][4] = {};
     variedConstants(constants, 7);
-    const std::vector<QuadVertex> vertices = variedVertices(45);
+    // A whole batch and part of another.
+    const std::vector<QuadVertex> vertices = variedVertices(soft::VERTEX_BATCH + 13);
     const auto out = runBothWays(stream, vertices, constants);
     // Vertex 0: r1.y is the second product written to it.
     const QuadVertex& v = vertices[0];
@@ -509,7 +510,7 @@ TEST(VertexPrograms, ComponentsNothingReadsAreLeftOutAndTheRestMatch) {
         mov(oT4.xy, r4), mov(oT5.x, r6.x)));
     float constants[soft::VERTEX_CONSTANTS][4] = {};
     variedConstants(constants, 5);
-    runBothWays(stream, variedVertices(37), constants);
+    runBothWays(stream, variedVertices(soft::VERTEX_BATCH + 5), constants);
 
     shader::ShaderProgram decoded;
     std::string error;

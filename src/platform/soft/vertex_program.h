@@ -14,8 +14,10 @@
 
 namespace tessivane::platform::soft {
 
-// Vertices run through a program together.
-inline constexpr int VERTEX_BATCH = 32;
+// Vertices run through a program together: each operation is dispatched, and each batch
+// fetched and projected, once for this many. Twice as many cost more than they save, as the
+// registers a program uses then no longer stay in the first-level cache.
+inline constexpr int VERTEX_BATCH = 64;
 
 // The registers of the compiled form, one after the other.
 enum VertexRegister : std::uint8_t {
