@@ -578,8 +578,8 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
     tri.rowMax = static_cast<std::int16_t>(rowMax);
     tri.cover = cover;
     int firstRow = rowMin, lastRow = rowMax;
-    if (cover != 0) {
-        // Only the strips of the rows with covered centres.
+    if (cover != 0 && (rowMin >> stripShift_) != (rowMax >> stripShift_)) {
+        // Only the strips of the rows with covered centres (most lie within one anyway).
         const std::uint16_t* cells = CENTRE_CELLS.cell[colMax - colMin + 1];
         firstRow = rowMin + (cells[std::countr_zero(cover)] >> 6);
         lastRow = rowMin + (cells[63 - std::countl_zero(cover)] >> 6);
