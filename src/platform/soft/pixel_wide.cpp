@@ -795,6 +795,8 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
     const __m256i byteMask = _mm256_set1_epi32(0xFF);
     // Byte offsets of pixels in the target (within 2^31: targets are at most 4096 a side).
     const __m256i pitch = _mm256_set1_epi32(s.targetPitch);
+    // Held here: the stores to the target may alias anything, the state's pointer included.
+    std::uint8_t* const targetBytes = s.target;
     std::uint8_t sink[4];
     for (int k = 0; k < c.count; k += 8) {
         const int last = std::min(8, c.count - k);
@@ -808,9 +810,9 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
         alignas(32) std::int32_t offset[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(offset), offsets);
         // Read word by word: a gather takes longer to deliver the eight.
-        const auto word = [&s, &offset](int j) {
+        const auto word = [targetBytes, &offset](int j) {
             std::int32_t w;
-            std::memcpy(&w, s.target + offset[j], sizeof w);
+            std::memcpy(&w, targetBytes + offset[j], sizeof w);
             return w;
         };
         const __m256i target = _mm256_setr_epi32(word(0), word(1), word(2), word(3), word(4),
@@ -851,9 +853,15 @@ WIDE void writeBlended(const PixelState& s, const PixelChunk& c, int colorReg, i
         }
         alignas(32) std::uint32_t words[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(words), packed);
-        for (int j = 0; j < 8; ++j) {
-            std::uint8_t* const pixel = j < last ? s.target + offset[j] : sink;
-            std::memcpy(pixel, &words[j], sizeof words[j]);
+        if (last == 8) {
+            for (int j = 0; j < 8; ++j) {
+                std::memcpy(targetBytes + offset[j], &words[j], sizeof words[j]);
+            }
+        } else {
+            for (int j = 0; j < 8; ++j) {
+                std::uint8_t* const pixel = j < last ? targetBytes + offset[j] : sink;
+                std::memcpy(pixel, &words[j], sizeof words[j]);
+            }
         }
     }
 }
