@@ -1,6 +1,7 @@
 // Which pixels a primitive covers, and where its depth lands: pixel centres, the fill rule,
 // the viewport transform, clipping, points and the 16-bit depth buffer.
 #include "device_test_support.h"
+#include "platform/soft/raster.h"
 
 #include <algorithm>
 #include <cmath>
@@ -185,6 +186,73 @@ TEST_F(Raster, SliversAcrossStripsCoverEveryPixelOnce) {
     device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
                             sizeof(ColorScreenVertex));
     expectOneContribution(100, 101, 140, 161);
+}
+
+TEST_F(Raster, WideTrianglesCoverTheCentresInsideEveryEdge) {
+    // Triangles too wide for the narrow paths, of every shape and either winding, some steep
+    // and some reaching past the target's sides, their corners on whole 256ths of a pixel so
+    // that they are snapped where they stand (half of them on whole and half pixels). The rows of
+    // such a triangle are stepped from one to the next; each pixel must be lit by the triangles
+    // whose edge functions hold at its centre, worked out here centre by centre.
+    addEachDraw();
+    std::uint32_t seed = 99;
+    const auto next = [&seed](int range) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(range));
+    };
+    std::vector<ColorScreenVertex> mesh;
+    std::vector<int> count(640 * 480, 0);
+    for (int t = 0; t < 60; ++t) {
+        std::int32_t x[3], y[3];
+        for (int i = 0; i < 3; ++i) {
+            // Steep ones: corners spread over all rows but only a few dozen columns.
+            const int columns = t % 3 == 0 ? 40 : 700;
+            const int left = t % 3 == 0 ? next(600) : -30;
+            // Every other triangle on whole and half pixels, whose edges run through centres.
+            const int within = t % 2 == 0 ? next(256) : 128 * next(2);
+            x[i] = (left + next(columns)) * 256 + within;
+            y[i] = (next(540) - 30) * 256 + (t % 2 == 0 ? next(256) : 128 * next(2));
+            mesh.push_back({static_cast<float>(x[i]) / 256.0f, static_cast<float>(y[i]) / 256.0f,
+                            0.5f, 1.0f, 0xFF010101});
+        }
+        const std::int64_t area =
+            std::int64_t(x[1] - x[0]) * (y[2] - y[0]) - std::int64_t(x[2] - x[0]) * (y[1] - y[0]);
+        if (area == 0) {
+            continue;
+        }
+        if (area < 0) { // the other winding: the same triangle, its edges the other way round
+            std::swap(x[1], x[2]);
+            std::swap(y[1], y[2]);
+        }
+        const soft::Edge edges[3] = {soft::makeEdge(x[0], y[0], x[1], y[1]),
+                                     soft::makeEdge(x[1], y[1], x[2], y[2]),
+                                     soft::makeEdge(x[2], y[2], x[0], y[0])};
+        for (int py = 0; py < 480; ++py) {
+            for (int px = 0; px < 640; ++px) {
+                bool inside = true;
+                for (const soft::Edge& e : edges) {
+                    inside = inside && soft::edgeValue(e, px, py) >= 0;
+                }
+                count[py * 640 + px] += inside ? 1 : 0;
+            }
+        }
+    }
+    device->SetFVF(COLOR_SCREEN_FVF);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(mesh.size() / 3), mesh.data(),
+                            sizeof(ColorScreenVertex));
+    const std::vector<std::uint32_t> f = frame();
+    int wrong = 0, lit = 0;
+    for (int i = 0; i < 640 * 480; ++i) {
+        lit += count[i] > 0;
+        const std::uint32_t expected =
+            0xFF000000u | static_cast<std::uint32_t>(count[i]) * 0x010101u;
+        if (f[i] != expected && wrong++ < 5) {
+            ADD_FAILURE() << "pixel (" << i % 640 << ", " << i / 640 << ") is " << std::hex << f[i]
+                          << ", not " << expected;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(lit, 100000);
 }
 
 TEST(Strips, AreAsHighAsLeavesEachThreadTwoOfTheTarget) {

@@ -13,18 +13,54 @@ namespace tessivane::platform::soft {
 
 namespace {
 
-// Narrows [x0, x1] (pixel columns) to where row py lies on the inner side of e.
-void clampSpan(const Edge& e, std::int64_t py, std::int64_t& x0, std::int64_t& x1) {
-    const std::int64_t c = e.dx * (py * SUBPIXEL - e.y0) + e.dy * e.x0 - e.bias;
-    const std::int64_t step = e.dy * SUBPIXEL; // E decreases by this per pixel to the right
-    if (step < 0) {
-        x0 = std::max(x0, ceilDiv(-c, -step));
-    } else if (step > 0) {
-        x1 = std::min(x1, floorDiv(c, step));
-    } else if (c < 0) {
-        x1 = x0 - 1;
+// The columns of a triangle's rows that lie inside one of its edges, row after row from the
+// first. On a row, the edge function is c at column 0 and falls by step from each column to
+// the next, so the row is inside from column ceil(c / step) on where step < 0, and up to
+// column floor(c / step) where step > 0. The rows are stepped without a division: the
+// quotient and remainder of c / |step| move on by those of the change of c from row to row.
+class EdgeRows {
+public:
+    EdgeRows(const Edge& e, std::int64_t py)
+        : c_(e.dx * (py * SUBPIXEL - e.y0) + e.dy * e.x0 - e.bias), perRow_(e.dx * SUBPIXEL) {
+        const std::int64_t step = e.dy * SUBPIXEL;
+        sign_ = (step > 0) - (step < 0);
+        if (sign_ != 0) {
+            divisor_ = step * sign_;
+            quotient_ = floorDiv(c_, divisor_);
+            remainder_ = c_ - quotient_ * divisor_;
+            quotientPerRow_ = floorDiv(perRow_, divisor_);
+            remainderPerRow_ = perRow_ - quotientPerRow_ * divisor_;
+        }
     }
-}
+
+    // Narrows [x0, x1] (pixel columns) to where the row lies on the inner side of the edge.
+    void clamp(std::int64_t& x0, std::int64_t& x1) const {
+        if (sign_ < 0) {
+            x0 = std::max(x0, -quotient_); // ceil(c / step): step < 0
+        } else if (sign_ > 0) {
+            x1 = std::min(x1, quotient_); // floor(c / step)
+        } else if (c_ < 0) {
+            x1 = x0 - 1;
+        }
+    }
+
+    // On to the next row. Whether the remainder carries follows no pattern a processor
+    // predicts, so it is added rather than branched on.
+    void next() {
+        c_ += perRow_;
+        remainder_ += remainderPerRow_;
+        const bool carry = remainder_ >= divisor_;
+        remainder_ -= carry ? divisor_ : 0;
+        quotient_ += quotientPerRow_ + carry;
+    }
+
+private:
+    std::int64_t c_, perRow_;
+    int sign_ = 0;
+    // floor(c / divisor) and what is left, 0 <= remainder < divisor; the same of perRow.
+    std::int64_t divisor_ = 1, quotient_ = 0, remainder_ = 0;
+    std::int64_t quotientPerRow_ = 0, remainderPerRow_ = 0;
+};
 
 // The plane through three values at the snapped vertices; invDet = 1 / (x1·y2 − x2·y1).
 Plane solvePlane(double x1, double y1, double x2, double y2, double invDet, float v0, float v1,
@@ -1061,11 +1097,14 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
                 const Edge edges[3] = {makeEdge(tri.x[0], tri.y[0], tri.x[1], tri.y[1]),
                                        makeEdge(tri.x[1], tri.y[1], tri.x[2], tri.y[2]),
                                        makeEdge(tri.x[2], tri.y[2], tri.x[0], tri.y[0])};
+                EdgeRows limits[3] = {EdgeRows(edges[0], y0), EdgeRows(edges[1], y0),
+                                      EdgeRows(edges[2], y0)};
                 for (int y = y0; y <= y1; ++y) {
                     std::int64_t left = tri.colMin;
                     std::int64_t right = tri.colMax;
-                    for (const Edge& e : edges) {
-                        clampSpan(e, y, left, right);
+                    for (EdgeRows& limit : limits) {
+                        limit.clamp(left, right);
+                        limit.next();
                     }
                     if (left <= right) {
                         spans[rows++] = RowSpan{y, int(left), int(right)};

@@ -52,11 +52,6 @@ inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) { // b > 0
     return (a % b != 0 && a < 0) ? q - 1 : q;
 }
 
-inline std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { // b > 0
-    const std::int64_t q = a / b;
-    return (a % b != 0 && a > 0) ? q + 1 : q;
-}
-
 // One edge of a triangle whose interior lies on the positive side:
 // E(P) = dx·(Py − y0) − dy·(Px − x0) − bias >= 0. The bias of 1 (in the products' units)
 // leaves out pixel centres exactly on edges that are neither top nor left edges.
