@@ -1172,9 +1172,11 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
             const __m256i last = _mm256_sub_epi32(columns, one);
             __m256i column = _mm256_setzero_si256();
             const __m256i active = _mm256_and_si256(laneMask(near), centres);
-            alignas(32) std::int32_t counts[8];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(counts), active);
-            const int steps = *std::max_element(counts, counts + 8);
+            // The most centres of a lane: the largest of the eight, found across the lanes.
+            __m256i most = _mm256_max_epi32(active, _mm256_permute2x128_si256(active, active, 1));
+            most = _mm256_max_epi32(most, _mm256_shuffle_epi32(most, _MM_SHUFFLE(1, 0, 3, 2)));
+            most = _mm256_max_epi32(most, _mm256_shuffle_epi32(most, _MM_SHUFFLE(2, 3, 0, 1)));
+            const int steps = _mm256_cvtsi256_si32(most);
             // Tests centres from..to-1, centre from + i into bit i of covered.
             auto test = [&](int from, int to) WIDE {
                 __m256i covered = _mm256_setzero_si256();
