@@ -563,7 +563,7 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
                                  std::uint32_t planes, int colMin, int colMax, int rowMin,
                                  int rowMax, Coverage cover) {
     BatchTriangle& tri = *triangles.append(1);
-    if (claimAhead_) {
+    if (claimAhead()) {
         claimLine(reinterpret_cast<std::uintptr_t>(&tri) + TRIANGLES_AHEAD);
     }
     for (int i = 0; i < 3; ++i) {
@@ -1220,7 +1220,7 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
 
         const auto group = static_cast<std::uint32_t>(planes_.size());
         float* const planeGroup = planes_.append(groupFloats);
-        for (int line = 0; claimAhead_ && line < PLANE_GROUP_LINES; ++line) {
+        for (int line = 0; claimAhead() && line < PLANE_GROUP_LINES; ++line) {
             claimLine(reinterpret_cast<std::uintptr_t>(planeGroup) + PLANES_AHEAD + 64 * line);
         }
         solveLanePlanes(rows, firstPlane, planeCount, x0, x1, x2, y0, y1, y2, oddLanes, swap, k,

@@ -180,7 +180,7 @@ std::vector<HalfwayTables::Tapped> HalfwayTables::tapped(const std::vector<DrawR
 bool HalfwayTables::wanted(const std::vector<DrawRecord>& draws) {
     const std::vector<Tapped> textures = tapped(draws);
     return std::any_of(textures.begin(), textures.end(),
-                       [](const Tapped& t) { return t.taps >= 2; });
+                       [](const Tapped& t) { return t.worthATable(); });
 }
 
 unsigned HalfwayTables::plan(std::vector<DrawRecord>& draws) {
@@ -188,7 +188,7 @@ unsigned HalfwayTables::plan(std::vector<DrawRecord>& draws) {
     filled_.store(0, std::memory_order_relaxed);
     std::size_t used = 0;
     for (const Tapped& t : tapped(draws)) {
-        if (t.taps < 2) {
+        if (!t.worthATable()) {
             continue;
         }
         if (used == tables_.size()) {

@@ -62,10 +62,11 @@ public:
     void waitUntilFilled() const;
 
 private:
-    // A texture the draws tap, and how often.
+    // A texture the draws tap, and how often: a table pays from two taps on.
     struct Tapped {
         const std::uint8_t* bits;
         int taps;
+        bool worthATable() const { return taps >= 2; }
     };
     static std::vector<Tapped> tapped(const std::vector<DrawRecord>& draws);
 

@@ -246,11 +246,8 @@ public:
     void reset(int targetHeight);
     // The render threads that draw the batch (1 unless set). Where others draw it, on other
     // cores, while this thread fills the next, the memory its triangles and planes go to is
-    // claimed ahead of the stores. Takes effect at the next reset.
-    void drawnBy(unsigned threads) {
-        threads_ = threads;
-        claimAhead_ = threads > 1;
-    }
+    // claimed ahead of the stores. The strips' height follows at the next reset.
+    void drawnBy(unsigned threads) { threads_ = threads; }
     bool empty() const { return triangles.empty() && points.empty() && clears.empty(); }
     // Whether the batch has grown enough that it should be drawn before taking more.
     bool full() const;
@@ -280,6 +277,8 @@ public:
 
 private:
     struct Scratch;
+    // Whether other cores draw the batch: see drawnBy.
+    bool claimAhead() const { return threads_ > 1; }
     void addTriangle(const GeometryTarget& target, const VertexOutput* const v[3],
                      const UINT index[3]);
     void addPoint(const GeometryTarget& target, const VertexOutput& v);
@@ -337,10 +336,10 @@ private:
     PodBuffer<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
-    std::vector<std::vector<std::uint32_t>> bins_; // per strip, in drawing order
-    int strips_ = 0;                               // bins_.size(), asked for per triangle
-    int stripShift_ = 4;                           // log2 of the rows of a strip
-    unsigned threads_ = 1;
+    std::vector<std::vector<std::uint32_t>> bins_;  // per strip, in drawing order
+    int strips_ = 0;                                // bins_.size(), asked for per triangle
+    int stripShift_ = 4;                            // log2 of the rows of a strip
+    unsigned threads_ = 1;                          // render threads that draw the batch
     std::vector<std::uint32_t> projected_;          // pool offset of each vertex of the draw
     std::vector<std::uint8_t> codes_;               // clip planes each vertex is outside
     std::vector<std::int32_t> snappedX_, snappedY_; // of each vertex inside every plane
@@ -351,7 +350,6 @@ private:
     std::uint32_t currentDraw_ = 0;
     int storedAttributes_ = 0;
     const AttributeSlot* attributes_ = nullptr;
-    bool claimAhead_ = false;
 };
 
 } // namespace tessivane::platform::soft
