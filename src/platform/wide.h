@@ -1,11 +1,13 @@
 // 256-bit vector code beside the plain code. Functions marked WIDE are compiled for
-// processors with AVX2; their callers ask the processor before they run them.
+// processors with AVX2 and the bit-manipulation instructions that came with it (lane masks
+// are walked bit by bit: clearing the lowest set bit and counting zeros are one instruction
+// each); their callers ask the processor before they run them.
 #pragma once
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define TESSIVANE_WIDE 1
-#define WIDE __attribute__((target("avx2")))
+#define WIDE __attribute__((target("avx2,bmi,bmi2,lzcnt")))
 #else
 #define TESSIVANE_WIDE 0
 #endif
@@ -16,7 +18,8 @@ namespace tessivane::platform {
 inline bool processorIsWide() {
 #if TESSIVANE_WIDE
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt");
 #else
     return false;
 #endif

@@ -6,14 +6,15 @@
 #pragma once
 
 #include "platform/soft/pixel_program.h"
+#include "platform/wide.h"
 
 #include <cstdint>
 #include <cstring>
 
 namespace tessivane::platform::soft {
 
-#if defined(__x86_64__) || defined(__i386__)
-#define TESSIVANE_WIDE_TARGET __attribute__((target("avx2")))
+#if TESSIVANE_WIDE
+#define TESSIVANE_WIDE_TARGET WIDE
 #else
 #define TESSIVANE_WIDE_TARGET
 #endif
