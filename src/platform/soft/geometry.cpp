@@ -962,6 +962,13 @@ WIDE inline __m256i loadLanes(const void* p, UINT first) {
         reinterpret_cast<const __m256i*>(static_cast<const std::int32_t*>(p) + first));
 }
 
+// Lane by lane, b where the sign bit of sign is set, else a: one instruction, where a select
+// on a mask of bytes takes two more to make that mask.
+WIDE inline __m256i bySign(__m256i sign, __m256i a, __m256i b) {
+    return _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b),
+                                                _mm256_castsi256_ps(sign)));
+}
+
 // Lanes 0..3 (half 0) or 4..7 (half 1) as doubles.
 WIDE inline __m256d halfToDouble(__m256i v, int half) {
     return _mm256_cvtepi32_pd(half == 0 ? _mm256_castsi256_si128(v)
@@ -1032,11 +1039,11 @@ WIDE void solveLanePlanes(const float* const* rows, int first, int count, __m256
     for (int p = first; p < count; ++p) {
         const __m256i f0 = loadLanes(rows[p], k);
         const __m256i fb = loadLanes(rows[p], k + 1), fc = loadLanes(rows[p], k + 2);
-        __m256i f1 = _mm256_blendv_epi8(fb, fc, oddLanes);
-        __m256i f2 = _mm256_blendv_epi8(fc, fb, oddLanes);
+        __m256i f1 = bySign(oddLanes, fb, fc);
+        __m256i f2 = bySign(oddLanes, fc, fb);
         const __m256i s1 = f1;
-        f1 = _mm256_blendv_epi8(f1, f2, swap);
-        f2 = _mm256_blendv_epi8(f2, s1, swap);
+        f1 = bySign(swap, f1, f2);
+        f2 = bySign(swap, f2, s1);
         if (p >= 2) {
             const __m256i zeros = _mm256_cmpeq_epi32(_mm256_or_si256(_mm256_or_si256(f0, f1), f2),
                                                      _mm256_setzero_si256());
@@ -1088,10 +1095,8 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
                       xc = loadLanes(vertices.x, k + 2);
         const __m256i ya = loadLanes(vertices.y, k), yb = loadLanes(vertices.y, k + 1),
                       yc = loadLanes(vertices.y, k + 2);
-        __m256i x1 = _mm256_blendv_epi8(xb, xc, oddLanes),
-                x2 = _mm256_blendv_epi8(xc, xb, oddLanes);
-        __m256i y1 = _mm256_blendv_epi8(yb, yc, oddLanes),
-                y2 = _mm256_blendv_epi8(yc, yb, oddLanes);
+        __m256i x1 = bySign(oddLanes, xb, xc), x2 = bySign(oddLanes, xc, xb);
+        __m256i y1 = bySign(oddLanes, yb, yc), y2 = bySign(oddLanes, yc, yb);
         const __m256i x0 = xa, y0 = ya;
 
         // Twice the signed area, four lanes at a time.
@@ -1123,8 +1128,8 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
         // Keep vertex 0 as the reference of the planes; only the winding changes.
         const __m256i swap = laneMask(negative);
         const __m256i sx = x1, sy = y1;
-        x1 = _mm256_blendv_epi8(x1, x2, swap), x2 = _mm256_blendv_epi8(x2, sx, swap);
-        y1 = _mm256_blendv_epi8(y1, y2, swap), y2 = _mm256_blendv_epi8(y2, sy, swap);
+        x1 = bySign(swap, x1, x2), x2 = bySign(swap, x2, sx);
+        y1 = bySign(swap, y1, y2), y2 = bySign(swap, y2, sy);
 
         const __m256i minX = _mm256_min_epi32(x0, _mm256_min_epi32(x1, x2));
         const __m256i maxX = _mm256_max_epi32(x0, _mm256_max_epi32(x1, x2));
@@ -1182,14 +1187,14 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
                 __m256i covered = _mm256_setzero_si256();
                 __m256i bit = one;
                 for (int i = from; i < to; ++i) {
-                    const __m256i outside = _mm256_srai_epi32(
-                        _mm256_or_si256(_mm256_or_si256(e[0].value, e[1].value), e[2].value), 31);
-                    covered = _mm256_or_si256(covered, _mm256_andnot_si256(outside, bit));
+                    const __m256i outside =
+                        _mm256_or_si256(_mm256_or_si256(e[0].value, e[1].value), e[2].value);
+                    covered = bySign(outside, _mm256_or_si256(covered, bit), covered);
                     bit = _mm256_add_epi32(bit, bit);
                     const __m256i wrap = _mm256_cmpeq_epi32(column, last);
                     for (WideEdge& edge : e) {
-                        edge.value = _mm256_add_epi32(
-                            edge.value, _mm256_blendv_epi8(edge.perColumn, edge.perWrap, wrap));
+                        edge.value = _mm256_add_epi32(edge.value,
+                                                      bySign(wrap, edge.perColumn, edge.perWrap));
                     }
                     column = _mm256_andnot_si256(wrap, _mm256_add_epi32(column, one));
                 }
