@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -562,10 +563,7 @@ void Batch::lanesToPool(UINT count) {
 inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
                                  std::uint32_t planes, int colMin, int colMax, int rowMin,
                                  int rowMax, Coverage cover) {
-    BatchTriangle& tri = *triangles.append(1);
-    if (claimAhead()) {
-        claimLine(reinterpret_cast<std::uintptr_t>(&tri) + TRIANGLES_AHEAD);
-    }
+    BatchTriangle& tri = newTriangle();
     for (int i = 0; i < 3; ++i) {
         tri.x[i] = x[i];
         tri.y[i] = y[i];
@@ -577,6 +575,18 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
     tri.rowMin = static_cast<std::int16_t>(rowMin);
     tri.rowMax = static_cast<std::int16_t>(rowMax);
     tri.cover = cover;
+    binTriangle(colMin, colMax, rowMin, rowMax, cover);
+}
+
+inline BatchTriangle& Batch::newTriangle() {
+    BatchTriangle& tri = *triangles.append(1);
+    if (claimAhead()) {
+        claimLine(reinterpret_cast<std::uintptr_t>(&tri) + TRIANGLES_AHEAD);
+    }
+    return tri;
+}
+
+inline void Batch::binTriangle(int colMin, int colMax, int rowMin, int rowMax, Coverage cover) {
     int firstRow = rowMin, lastRow = rowMax;
     if (cover != 0 && (rowMin >> stripShift_) != (rowMax >> stripShift_)) {
         // Only the strips of the rows with covered centres (most lie within one anyway).
@@ -962,6 +972,33 @@ WIDE inline __m256i loadLanes(const void* p, UINT first) {
         reinterpret_cast<const __m256i*>(static_cast<const std::int32_t*>(p) + first));
 }
 
+// Sixteen bytes of each of eight triangles: lane j of a, b, c and d, one after the other, at
+// `first` within triangle j of the eight that follow it.
+static_assert(sizeof(BatchTriangle) == 48 && offsetof(BatchTriangle, y) == 12 &&
+              offsetof(BatchTriangle, planes) == 24 && offsetof(BatchTriangle, draw) == 28 &&
+              offsetof(BatchTriangle, colMin) == 32 && offsetof(BatchTriangle, colMax) == 34 &&
+              offsetof(BatchTriangle, rowMin) == 36 && offsetof(BatchTriangle, rowMax) == 38 &&
+              offsetof(BatchTriangle, cover) == 40);
+WIDE inline void storeTransposed(__m256i a, __m256i b, __m256i c, __m256i d, void* first) {
+    // Lanes j and j + 4 of each, side by side in row j.
+    const __m256i ab0 = _mm256_unpacklo_epi32(a, b), ab1 = _mm256_unpackhi_epi32(a, b);
+    const __m256i cd0 = _mm256_unpacklo_epi32(c, d), cd1 = _mm256_unpackhi_epi32(c, d);
+    const __m256i row[4] = {_mm256_unpacklo_epi64(ab0, cd0), _mm256_unpackhi_epi64(ab0, cd0),
+                            _mm256_unpacklo_epi64(ab1, cd1), _mm256_unpackhi_epi64(ab1, cd1)};
+    auto* bytes = static_cast<char*>(first);
+    for (int j = 0; j < 4; ++j) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + sizeof(BatchTriangle) * j),
+                         _mm256_castsi256_si128(row[j]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + sizeof(BatchTriangle) * (j + 4)),
+                         _mm256_extracti128_si256(row[j], 1));
+    }
+}
+
+// The low 16 bits of each lane of low, then those of high, as one lane.
+WIDE inline __m256i halves(__m256i low, __m256i high) {
+    return _mm256_blend_epi16(low, _mm256_slli_epi32(high, 16), 0xAA);
+}
+
 // Lane by lane, b where the sign bit of sign is set, else a: one instruction, where a select
 // on a mask of bytes takes two more to make that mask.
 WIDE inline __m256i bySign(__m256i sign, __m256i a, __m256i b) {
@@ -1230,40 +1267,54 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
         }
         solveLanePlanes(rows, firstPlane, planeCount, x0, x1, x2, y0, y1, y2, oddLanes, swap, k,
                         planeGroup);
-        bool stored = false;
-
-        // Lane by lane from here: each value's eight lanes in memory.
-        enum { X0, X1, X2, Y0, Y1, Y2, COL_MIN, COL_MAX, ROW_MIN, ROW_MAX, VALUES };
-        alignas(32) std::int32_t lane[VALUES][8];
-        const __m256i values[VALUES] = {x0, x1, x2, y0, y1, y2, colMin, colMax, rowMin, rowMax};
-        for (int v = 0; v < VALUES; ++v) {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(lane[v]), values[v]);
+        // Lane by lane from here: each bound's eight lanes in memory.
+        enum { COL_MIN, COL_MAX, ROW_MIN, ROW_MAX, BOUNDS };
+        alignas(32) std::int32_t bound[BOUNDS][8];
+        const __m256i bounds[BOUNDS] = {colMin, colMax, rowMin, rowMax};
+        for (int b = 0; b < BOUNDS; ++b) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(bound[b]), bounds[b]);
         }
         // The coverage of lanes of few centres that lie too far for the wide test, first:
         // the loop that stores the triangles then calls nothing.
-        for (unsigned far = keep & few & ~near; far != 0; far &= far - 1) {
-            const int j = std::countr_zero(far);
-            const std::int32_t x[3] = {lane[X0][j], lane[X1][j], lane[X2][j]};
-            const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
-            const int columnCount = lane[COL_MAX][j] - lane[COL_MIN][j] + 1;
-            cover[0][j] = coverageWide(x, y, lane[COL_MIN][j], columnCount, lane[ROW_MIN][j],
-                                       columnCount * (lane[ROW_MAX][j] - lane[ROW_MIN][j] + 1));
-            if (cover[0][j] == 0) {
-                keep &= ~(1u << j);
+        if (const unsigned far = keep & few & ~near; far != 0) {
+            alignas(32) std::int32_t corner[6][8];
+            const __m256i corners[6] = {x0, x1, x2, y0, y1, y2};
+            for (int c = 0; c < 6; ++c) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(corner[c]), corners[c]);
+            }
+            for (unsigned rest = far; rest != 0; rest &= rest - 1) {
+                const int j = std::countr_zero(rest);
+                const std::int32_t x[3] = {corner[0][j], corner[1][j], corner[2][j]};
+                const std::int32_t y[3] = {corner[3][j], corner[4][j], corner[5][j]};
+                const int columnCount = bound[COL_MAX][j] - bound[COL_MIN][j] + 1;
+                cover[0][j] =
+                    coverageWide(x, y, bound[COL_MIN][j], columnCount, bound[ROW_MIN][j],
+                                 columnCount * (bound[ROW_MAX][j] - bound[ROW_MIN][j] + 1));
+                if (cover[0][j] == 0) {
+                    keep &= ~(1u << j);
+                }
             }
         }
+        if (keep == 0) {
+            planes_.shrink(group);
+            continue;
+        }
+        // The eight triangles as they are stored, each copied whole where it is kept.
+        alignas(32) BatchTriangle made[8];
+        storeTransposed(x0, x1, x2, y0, &made[0].x[0]);
+        storeTransposed(y1, y2,
+                        _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(group)),
+                                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
+                        _mm256_set1_epi32(static_cast<int>(currentDraw_)), &made[0].y[1]);
+        storeTransposed(halves(colMin, colMax), halves(rowMin, rowMax),
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[0])),
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[1])),
+                        &made[0].colMin);
         for (; keep != 0; keep &= keep - 1) {
             const int j = std::countr_zero(keep);
-            const std::int32_t x[3] = {lane[X0][j], lane[X1][j], lane[X2][j]};
-            const std::int32_t y[3] = {lane[Y0][j], lane[Y1][j], lane[Y2][j]};
-            // 0 where not worked out
-            const Coverage covers = Coverage{cover[1][j]} << 32 | cover[0][j];
-            storeTriangle(x, y, group + static_cast<std::uint32_t>(j), lane[COL_MIN][j],
-                          lane[COL_MAX][j], lane[ROW_MIN][j], lane[ROW_MAX][j], covers);
-            stored = true;
-        }
-        if (!stored) {
-            planes_.shrink(group);
+            std::memcpy(&newTriangle(), &made[j], sizeof made[j]);
+            binTriangle(bound[COL_MIN][j], bound[COL_MAX][j], bound[ROW_MIN][j], bound[ROW_MAX][j],
+                        made[j].cover);
         }
     }
 }

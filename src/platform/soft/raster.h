@@ -301,6 +301,9 @@ private:
     // those it does, and bins it into the strips of its rows.
     void storeTriangle(const std::int32_t x[3], const std::int32_t y[3], std::uint32_t planes,
                        int colMin, int colMax, int rowMin, int rowMax, Coverage cover);
+    // storeTriangle in two halves: room for the triangle, and its binning once it is stored.
+    BatchTriangle& newTriangle();
+    void binTriangle(int colMin, int colMax, int rowMin, int rowMax, Coverage cover);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
     // Snapped positions x[i], y[i] and values rows[r][i] of a strip's vertices i: rows
