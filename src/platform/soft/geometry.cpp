@@ -33,10 +33,12 @@ constexpr float MIN_W = 1e-6f;
 // Anything larger is treated as broken input and dropped rather than clipped.
 constexpr float POSITION_LIMIT = 1e18f;
 
-// A batch is drawn once it holds this much. The limits are generous: where render threads
-// draw one batch while this thread fills the next, the fewer and larger the batches, the
-// less time both spend on each other's data (a frame of thin tubes fills two or three).
-constexpr std::size_t MAX_TRIANGLES = 1 << 16;
+// A batch is drawn once it holds this much. Where render threads draw one batch while this
+// thread fills the next, the fewer and larger the batches, the less time both spend on each
+// other's data, up to a point: a frame of thin tubes drew fastest in batches of 32,768
+// triangles (five or six to a frame), on two threads and on one, and more slowly in batches
+// twice as large.
+constexpr std::size_t MAX_TRIANGLES = 1 << 15;
 constexpr std::size_t MAX_PLANE_FLOATS = 1 << 20;
 constexpr std::size_t MAX_POOL_FLOATS = 1 << 21;
 // Points are few in a frame and cheap to set up: their batches stay small.

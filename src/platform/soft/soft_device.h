@@ -207,8 +207,8 @@ private:
 
     WorkerPool workers_;
     std::vector<StripScratch> chunks_; // one per worker
-    // A full queue holds about 8 MB, written once when the device is made, so that no frame
-    // waits for fresh memory: eight take some 60 MB.
+    // A full queue holds about 6 MB, written once when the device is made, so that no frame
+    // waits for fresh memory: eight take some 50 MB.
     static constexpr int QUEUES = 8;
     Batch batches_[QUEUES];                 // a ring, in drawing order from oldest_
     std::vector<IUnknown*> held_[QUEUES];   // per queue: the textures its draws read
