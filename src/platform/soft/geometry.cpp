@@ -974,8 +974,9 @@ WIDE inline __m256i loadLanes(const void* p, UINT first) {
         reinterpret_cast<const __m256i*>(static_cast<const std::int32_t*>(p) + first));
 }
 
-// Sixteen bytes of each of eight triangles: lane j of a, b, c and d, one after the other, at
-// `first` within triangle j of the eight that follow it.
+// Writes sixteen bytes of each of eight triangles that lie one after another: into triangle
+// j, lane j of a, b, c and d, at the place `first` has in the first of them. The layout the
+// three such writes of a triangle fill:
 static_assert(sizeof(BatchTriangle) == 48 && offsetof(BatchTriangle, y) == 12 &&
               offsetof(BatchTriangle, planes) == 24 && offsetof(BatchTriangle, draw) == 28 &&
               offsetof(BatchTriangle, colMin) == 32 && offsetof(BatchTriangle, colMax) == 34 &&
