@@ -1270,39 +1270,8 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
         }
         solveLanePlanes(rows, firstPlane, planeCount, x0, x1, x2, y0, y1, y2, oddLanes, swap, k,
                         planeGroup);
-        // Lane by lane from here: each bound's eight lanes in memory.
-        enum { COL_MIN, COL_MAX, ROW_MIN, ROW_MAX, BOUNDS };
-        alignas(32) std::int32_t bound[BOUNDS][8];
-        const __m256i bounds[BOUNDS] = {colMin, colMax, rowMin, rowMax};
-        for (int b = 0; b < BOUNDS; ++b) {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(bound[b]), bounds[b]);
-        }
-        // The coverage of lanes of few centres that lie too far for the wide test, first:
-        // the loop that stores the triangles then calls nothing.
-        if (const unsigned far = keep & few & ~near; far != 0) {
-            alignas(32) std::int32_t corner[6][8];
-            const __m256i corners[6] = {x0, x1, x2, y0, y1, y2};
-            for (int c = 0; c < 6; ++c) {
-                _mm256_store_si256(reinterpret_cast<__m256i*>(corner[c]), corners[c]);
-            }
-            for (unsigned rest = far; rest != 0; rest &= rest - 1) {
-                const int j = std::countr_zero(rest);
-                const std::int32_t x[3] = {corner[0][j], corner[1][j], corner[2][j]};
-                const std::int32_t y[3] = {corner[3][j], corner[4][j], corner[5][j]};
-                const int columnCount = bound[COL_MAX][j] - bound[COL_MIN][j] + 1;
-                cover[0][j] =
-                    coverageWide(x, y, bound[COL_MIN][j], columnCount, bound[ROW_MIN][j],
-                                 columnCount * (bound[ROW_MAX][j] - bound[ROW_MIN][j] + 1));
-                if (cover[0][j] == 0) {
-                    keep &= ~(1u << j);
-                }
-            }
-        }
-        if (keep == 0) {
-            planes_.shrink(group);
-            continue;
-        }
-        // The eight triangles as they are stored, each copied whole where it is kept.
+        // Lane by lane from here: the eight triangles as they are stored, each copied whole
+        // where it is kept.
         alignas(32) BatchTriangle made[8];
         storeTransposed(x0, x1, x2, y0, &made[0].x[0]);
         storeTransposed(y1, y2,
@@ -1313,11 +1282,25 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
                         _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[0])),
                         _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[1])),
                         &made[0].colMin);
+        // The coverage of lanes of few centres that lie too far for the wide test, first:
+        // the loop that stores the triangles then calls nothing.
+        for (unsigned far = keep & few & ~near; far != 0; far &= far - 1) {
+            BatchTriangle& tri = made[std::countr_zero(far)];
+            const int columns = tri.colMax - tri.colMin + 1;
+            tri.cover = coverageWide(tri.x, tri.y, tri.colMin, columns, tri.rowMin,
+                                     columns * (tri.rowMax - tri.rowMin + 1));
+            if (tri.cover == 0) {
+                keep &= ~(1u << std::countr_zero(far));
+            }
+        }
+        if (keep == 0) {
+            planes_.shrink(group);
+            continue;
+        }
         for (; keep != 0; keep &= keep - 1) {
-            const int j = std::countr_zero(keep);
-            std::memcpy(&newTriangle(), &made[j], sizeof made[j]);
-            binTriangle(bound[COL_MIN][j], bound[COL_MAX][j], bound[ROW_MIN][j], bound[ROW_MAX][j],
-                        made[j].cover);
+            const BatchTriangle& tri = made[std::countr_zero(keep)];
+            std::memcpy(&newTriangle(), &tri, sizeof tri);
+            binTriangle(tri.colMin, tri.colMax, tri.rowMin, tri.rowMax, tri.cover);
         }
     }
 }

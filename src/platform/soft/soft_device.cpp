@@ -170,8 +170,8 @@ void SoftDevice::startNextQueue(bool together) {
     if (drawing_ || closed_ == 0) {
         return;
     }
-    const Batch& first = batches_[oldest_];
-    tableJobs_ = halfway_.plan(batches_[oldest_].draws);
+    Batch& first = batches_[oldest_];
+    tableJobs_ = halfway_.plan(first.draws); // points its draws at the tables
     drawnQueues_ = 1;
     // Halfway tables are made for one queue at a time, the first of a run: a queue that would
     // have them waits for a run of its own (in another run it would draw without them, the
