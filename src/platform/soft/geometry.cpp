@@ -301,9 +301,7 @@ void Batch::reset(int targetHeight) {
     const std::size_t entries = BIN_ENTRIES_PER_ROW * static_cast<std::size_t>(rows);
     for (auto& bin : bins_) {
         // Written once at their size: a strip's entries rarely outgrow it.
-        if (bin.capacity() < entries) {
-            bin.resize(entries);
-        }
+        bin.reserve(entries);
         bin.clear();
     }
 }
@@ -486,7 +484,7 @@ inline void Batch::bin(std::uint32_t entry, int rowMin, int rowMax) {
     const unsigned last = std::min(static_cast<unsigned>(rowMax) >> stripShift_,
                                    static_cast<unsigned>(stripCount() - 1));
     for (unsigned s = first; s <= last; ++s) {
-        bins_[s].push_back(entry);
+        *bins_[s].append(1) = entry;
     }
 }
 
@@ -565,7 +563,11 @@ void Batch::lanesToPool(UINT count) {
 inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3],
                                  std::uint32_t planes, int colMin, int colMax, int rowMin,
                                  int rowMax, Coverage cover) {
-    BatchTriangle& tri = newTriangle();
+    const auto index = static_cast<std::uint32_t>(triangles.size());
+    BatchTriangle& tri = *triangles.append(1);
+    if (claimAhead()) {
+        claimLine(reinterpret_cast<std::uintptr_t>(&tri) + TRIANGLES_AHEAD);
+    }
     for (int i = 0; i < 3; ++i) {
         tri.x[i] = x[i];
         tri.y[i] = y[i];
@@ -577,18 +579,11 @@ inline void Batch::storeTriangle(const std::int32_t x[3], const std::int32_t y[3
     tri.rowMin = static_cast<std::int16_t>(rowMin);
     tri.rowMax = static_cast<std::int16_t>(rowMax);
     tri.cover = cover;
-    binTriangle(colMin, colMax, rowMin, rowMax, cover);
+    binTriangle(index, colMin, colMax, rowMin, rowMax, cover);
 }
 
-inline BatchTriangle& Batch::newTriangle() {
-    BatchTriangle& tri = *triangles.append(1);
-    if (claimAhead()) {
-        claimLine(reinterpret_cast<std::uintptr_t>(&tri) + TRIANGLES_AHEAD);
-    }
-    return tri;
-}
-
-inline void Batch::binTriangle(int colMin, int colMax, int rowMin, int rowMax, Coverage cover) {
+inline void Batch::binTriangle(std::uint32_t index, int colMin, int colMax, int rowMin, int rowMax,
+                               Coverage cover) {
     int firstRow = rowMin, lastRow = rowMax;
     if (cover != 0 && (rowMin >> stripShift_) != (rowMax >> stripShift_)) {
         // Only the strips of the rows with covered centres (most lie within one anyway).
@@ -596,7 +591,7 @@ inline void Batch::binTriangle(int colMin, int colMax, int rowMin, int rowMax, C
         firstRow = rowMin + (cells[std::countr_zero(cover)] >> 6);
         lastRow = rowMin + (cells[63 - std::countl_zero(cover)] >> 6);
     }
-    bin(BIN_TRIANGLE | static_cast<std::uint32_t>(triangles.size() - 1), firstRow, lastRow);
+    bin(BIN_TRIANGLE | index, firstRow, lastRow);
 }
 
 [[gnu::always_inline]] inline void Batch::emitTriangle(const GeometryTarget& t,
@@ -1297,10 +1292,43 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
             planes_.shrink(group);
             continue;
         }
-        for (; keep != 0; keep &= keep - 1) {
-            const BatchTriangle& tri = made[std::countr_zero(keep)];
-            std::memcpy(&newTriangle(), &tri, sizeof tri);
-            binTriangle(tri.colMin, tri.colMax, tri.rowMin, tri.rowMax, tri.cover);
+        const auto index = static_cast<std::uint32_t>(triangles.size());
+        const int kept = std::popcount(keep);
+        BatchTriangle* const stored = triangles.append(static_cast<std::size_t>(kept));
+        if (claimAhead()) {
+            const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(stored) + TRIANGLES_AHEAD;
+            for (std::uintptr_t line = from & ~std::uintptr_t{63};
+                 line < from + sizeof(BatchTriangle) * static_cast<std::size_t>(kept); line += 64) {
+                claimLine(line);
+            }
+        }
+        BatchTriangle* next = stored;
+        for (unsigned rest = keep; rest != 0; rest &= rest - 1) {
+            std::memcpy(next++, &made[std::countr_zero(rest)], sizeof(BatchTriangle));
+        }
+        // Mostly every triangle of the group lies in the strip of the first: their entries,
+        // one after another, go there at once. Otherwise each goes where its rows lie.
+        const __m128i shift = _mm_cvtsi32_si128(stripShift_);
+        const __m256i firstStrip = _mm256_srl_epi32(rowMin, shift);
+        const __m256i lastStrip =
+            _mm256_min_epi32(_mm256_srl_epi32(rowMax, shift), _mm256_set1_epi32(strips_ - 1));
+        const int strip = made[std::countr_zero(keep)].rowMin >> stripShift_;
+        const __m256i here = _mm256_set1_epi32(strip);
+        if ((keep & ~laneBits(_mm256_and_si256(_mm256_cmpeq_epi32(firstStrip, here),
+                                               _mm256_cmpeq_epi32(lastStrip, here)))) == 0) {
+            PodBuffer<std::uint32_t>& bin = bins_[static_cast<std::size_t>(strip)];
+            std::uint32_t* const entries = bin.append(8);
+            _mm256_storeu_si256(
+                reinterpret_cast<__m256i*>(entries),
+                _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(BIN_TRIANGLE | index)),
+                                 _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
+            bin.shrink(bin.size() - 8 + static_cast<std::size_t>(kept));
+            continue;
+        }
+        for (int i = 0; i < kept; ++i) {
+            const BatchTriangle& tri = stored[i];
+            binTriangle(index + static_cast<std::uint32_t>(i), tri.colMin, tri.colMax, tri.rowMin,
+                        tri.rowMax, tri.cover);
         }
     }
 }

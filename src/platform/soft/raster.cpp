@@ -927,20 +927,20 @@ constexpr std::size_t PLANES_AHEAD = 8;
 // within this many cache lines (of 16 floats) from the lane's start.
 constexpr int PLANE_LINES = 4;
 
-inline const BatchTriangle* Batch::triangleAt(const std::vector<std::uint32_t>& bin,
+inline const BatchTriangle* Batch::triangleAt(const PodBuffer<std::uint32_t>& bin,
                                               std::size_t e) const {
     return e < bin.size() && (bin[e] & BIN_KIND) == BIN_TRIANGLE ? &triangles[bin[e] & ~BIN_KIND]
                                                                  : nullptr;
 }
 
-inline void Batch::fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const {
+inline void Batch::fetchTriangle(const PodBuffer<std::uint32_t>& bin, std::size_t e) const {
     if (const BatchTriangle* tri = triangleAt(bin, e)) {
         __builtin_prefetch(tri);
         __builtin_prefetch(reinterpret_cast<const char*>(tri) + sizeof *tri - 1);
     }
 }
 
-inline void Batch::fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const {
+inline void Batch::fetchPlanes(const PodBuffer<std::uint32_t>& bin, std::size_t e) const {
     const BatchTriangle* tri = triangleAt(bin, e);
     if (tri != nullptr && tri->solved()) {
         for (int line = 0; line < PLANE_LINES; ++line) {
@@ -951,7 +951,7 @@ inline void Batch::fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_
 
 #if TESSIVANE_WIDE
 template <class Gathering>
-WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const std::vector<std::uint32_t>& bin,
+WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const PodBuffer<std::uint32_t>& bin,
                                         std::size_t e, int stripTop, int stripBottom) const {
     const DrawRecord* thin = nullptr; // the draw of the last entry, known to be thin
     for (; e < bin.size(); ++e) {
@@ -993,7 +993,7 @@ void Batch::drawStrip(int strip, StripScratch& scratch) const {
     const int stripBottom = stripTop + stripRows() - 1;
     PixelChunk& chunk = scratch.chunk;
     Gathering gathering(scratch);
-    const std::vector<std::uint32_t>& bin = bins_[strip];
+    const PodBuffer<std::uint32_t>& bin = bins_[strip];
     for (std::size_t e = 0; e < PREFETCH_AHEAD; ++e) {
         fetchTriangle(bin, e);
     }

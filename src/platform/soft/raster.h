@@ -301,9 +301,10 @@ private:
     // those it does, and bins it into the strips of its rows.
     void storeTriangle(const std::int32_t x[3], const std::int32_t y[3], std::uint32_t planes,
                        int colMin, int colMax, int rowMin, int rowMax, Coverage cover);
-    // storeTriangle in two halves: room for the triangle, and its binning once it is stored.
-    BatchTriangle& newTriangle();
-    void binTriangle(int colMin, int colMax, int rowMin, int rowMax, Coverage cover);
+    // Bins triangle `index`, stored with these bounds and coverage, into the strips of the
+    // rows it covers.
+    void binTriangle(std::uint32_t index, int colMin, int colMax, int rowMin, int rowMax,
+                     Coverage cover);
     // The same for the draw's vertices index[0..2], projected and snapped up front.
     void emitPrepared(const GeometryTarget& target, const UINT index[3]);
     // Snapped positions x[i], y[i] and values rows[r][i] of a strip's vertices i: rows
@@ -323,14 +324,14 @@ private:
     void emitProjected(const GeometryTarget& target, const std::uint32_t vertex[3]);
     void bin(std::uint32_t entry, int rowMin, int rowMax);
     // The triangle of entry e of a strip's bin, or null where there is none.
-    const BatchTriangle* triangleAt(const std::vector<std::uint32_t>& bin, std::size_t e) const;
+    const BatchTriangle* triangleAt(const PodBuffer<std::uint32_t>& bin, std::size_t e) const;
     // Ask for the triangle, or its planes, that entry e of a strip's bin (if any) will read.
-    void fetchTriangle(const std::vector<std::uint32_t>& bin, std::size_t e) const;
-    void fetchPlanes(const std::vector<std::uint32_t>& bin, std::size_t e) const;
+    void fetchTriangle(const PodBuffer<std::uint32_t>& bin, std::size_t e) const;
+    void fetchPlanes(const PodBuffer<std::uint32_t>& bin, std::size_t e) const;
     // Draws the entries of a strip's bin from e on while they are gathered triangles of thin
     // draws whose planes were solved at set-up; returns the first entry it left.
     template <class Gathering>
-    std::size_t drawThinEntries(Gathering& gathering, const std::vector<std::uint32_t>& bin,
+    std::size_t drawThinEntries(Gathering& gathering, const PodBuffer<std::uint32_t>& bin,
                                 std::size_t e, int stripTop, int stripBottom) const;
 
     PodBuffer<float> pool_;            // per vertex: X, Y, Z, 1/w, then the draw's attributes
@@ -339,7 +340,7 @@ private:
     PodBuffer<BatchTriangle> triangles;
     std::vector<BatchPoint> points;
     std::vector<BatchClear> clears;
-    std::vector<std::vector<std::uint32_t>> bins_;  // per strip, in drawing order
+    std::vector<PodBuffer<std::uint32_t>> bins_;    // per strip, in drawing order
     int strips_ = 0;                                // bins_.size(), asked for per triangle
     int stripShift_ = 4;                            // log2 of the rows of a strip
     unsigned threads_ = 1;                          // render threads that draw the batch
