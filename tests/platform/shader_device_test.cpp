@@ -1088,7 +1088,7 @@ TEST_F(Shaders, StripsProjectedStraightFromTheProgramMatchProcessedVertices) {
     IDirect3DVertexShader9* flat =
         vertexShader(words(assemble(VS_1_1, dcl_position(v0), dcl_texcoord(v1), mov(xyz, v0),
                                     mul(oD0, v1.swizzled(X, X, X, Y), c1), mov(oT0.x, v1))));
-    const int lengths[] = {3, 5, 16, 37, 4, 70, 9, 16, 33, 6};
+    const int lengths[] = {3, 5, 16, 37, 4, 70, 9, 16, 33, 6, 16};
     std::vector<QuadVertex> vertices;
     std::vector<int> firsts;
     std::uint32_t seed = 7;
@@ -1110,6 +1110,9 @@ TEST_F(Shaders, StripsProjectedStraightFromTheProgramMatchProcessedVertices) {
     vertices[firsts[3] + 20].z = -0.25f; // before the near plane
     vertices[firsts[5] + 3].z = 1.5f;    // beyond the far one
     vertices[firsts[8] + 32].x = 1.0e6f; // far outside the guard band
+    for (int i = 0; i < lengths[10]; ++i) {
+        vertices[firsts[10] + i].z = -0.5f; // wholly behind the camera, between two others
+    }
     IDirect3DVertexBuffer9* buffer = vertexBuffer(vertices);
     ASSERT_NE(buffer, nullptr);
     IDirect3DTexture9* noise = ownTexture(8, 1, noiseTexels(8, 11));

@@ -944,7 +944,16 @@ bool Batch::addStrip(std::uint32_t draw, const GeometryTarget& t, const VertexLa
         any |= outside[i];
     }
     if (any != 0) {
-        return false;
+        // The clipper drops a triangle at once where a corner is no number, or where all
+        // three lie outside one plane: where it would drop every one (a strip behind the
+        // camera), there is nothing to clip.
+        for (UINT k = 0; k < primitiveCount; ++k) {
+            const unsigned a = outside[k], b = outside[k + 1], c = outside[k + 2];
+            if (((a | b | c) & CLIP_INVALID) == 0 && (a & b & c) == 0) {
+                return false;
+            }
+        }
+        return true;
     }
     currentDraw_ = draw;
     storedAttributes_ = draws[draw].storedAttributes;

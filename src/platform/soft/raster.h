@@ -262,7 +262,8 @@ public:
                        const VertexOutput* vertices, UINT vertexCount, UINT primitiveCount);
 
     // The same for a strip of a draw that takes its vertices as lanes, from vertex first of
-    // them on; false, adding nothing, where some vertex lies outside a clip plane.
+    // them on; false, adding nothing, where some vertex lies outside a clip plane and some
+    // triangle needs clipping.
     bool addStrip(std::uint32_t draw, const GeometryTarget& target, const VertexLanes& lanes,
                   UINT first, UINT vertexCount, UINT primitiveCount);
 
