@@ -647,6 +647,70 @@ TEST_F(Shaders, ASampledStageWithoutATextureReadsOpaqueBlack) {
     EXPECT_EQ(pixel(10, 10), 0xFF204060u);
 }
 
+// A texture rewritten between two draws is read as it is at the second, though nothing of
+// the device's state changed: its rows were alike at the first draw and differ at the second.
+TEST_F(Shaders, ATextureRewrittenBetweenDrawsIsReadAsItIsNow) {
+    std::vector<std::uint32_t> texels(16);
+    for (std::size_t i = 0; i < texels.size(); ++i) {
+        texels[i] = 0xFF000000u | static_cast<std::uint32_t>(0x30 * (i % 4));
+    }
+    IDirect3DTexture9* texture = ownTexture(4, 4, texels);
+    device->SetTexture(0, texture);
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    const std::vector<std::uint32_t> rewritten = noiseTexels(16, 7);
+    IDirect3DSurface9* level = nullptr;
+    texture->GetSurfaceLevel(0, &level);
+    detail::CpuSurface* cpu = detail::cpuSurface(own(level));
+    // Written through a lock, or taken as a device context takes it.
+    auto drawRewritten = [&](bool stateChanged, bool taken) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        device->BeginScene();
+        drawScreenQuad(0, 0, 320, 480);
+        D3DLOCKED_RECT locked{};
+        detail::SurfaceMemory memory{};
+        if (taken) {
+            EXPECT_TRUE(cpu->take(memory));
+            locked = {memory.pitch, memory.bits};
+        } else {
+            EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+        }
+        for (int y = 0; y < 4; ++y) {
+            std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch,
+                        &rewritten[static_cast<std::size_t>(4 * y)], 16);
+        }
+        if (taken) {
+            cpu->giveBack();
+        } else {
+            texture->UnlockRect(0);
+        }
+        if (stateChanged) {
+            device->SetTexture(0, nullptr);
+            device->SetTexture(0, texture);
+        }
+        drawScreenQuad(320, 0, 640, 480);
+        device->EndScene();
+        const std::vector<std::uint32_t> picture = frame();
+        // The texture goes back to its rows alike for the next picture.
+        EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+        for (int y = 0; y < 4; ++y) {
+            std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch,
+                        &texels[static_cast<std::size_t>(4 * y)], 16);
+        }
+        texture->UnlockRect(0);
+        return picture;
+    };
+    for (const bool wide : {true, false}) {
+        soft::enableWideOperations(wide);
+        for (const bool taken : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "wide " << wide << ", taken " << taken);
+            const std::vector<std::uint32_t> unchanged = drawRewritten(false, taken);
+            EXPECT_TRUE(unchanged == drawRewritten(true, taken));
+            EXPECT_NE(unchanged[100 * 640 + 500], unchanged[400 * 640 + 500]);
+        }
+    }
+}
+
 // Four taps of one clamped texture a whole number of texels from the pixel, over a target the
 // texture's size, fall halfway between texel centres, where the device reads them from a
 // table it makes of the texture's halfway samples. Inside the texture, across and beyond its

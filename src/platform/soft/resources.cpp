@@ -144,6 +144,12 @@ void SoftSurface::finishPendingDraws() const {
     }
 }
 
+void SoftSurface::finishForWrite() const {
+    if (link_->device != nullptr) {
+        link_->device->finishForSurfaceWrite();
+    }
+}
+
 HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD) {
     if (pLockedRect == nullptr) {
         return D3DERR_INVALIDCALL;
@@ -164,7 +170,7 @@ HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DW
         }
         area = *pRect;
     }
-    finishPendingDraws();
+    finishForWrite();
     locked_ = true;
     rowsAlike_ = false;
     pLockedRect->Pitch = pitch_;
@@ -223,7 +229,8 @@ bool SoftSurface::take(detail::SurfaceMemory& memory) {
     if (isLocked()) {
         return false;
     }
-    memory = this->memory();
+    finishForWrite();
+    memory = detail::SurfaceMemory{bits_, pitch_, width_, height_, format_};
     locked_ = true;
     rowsAlike_ = false;
     return true;

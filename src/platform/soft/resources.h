@@ -68,6 +68,8 @@ private:
     SoftSurface(DeviceLinkPtr link, SoftTexture* container, std::uint8_t* bits, int width,
                 int height, D3DFORMAT format, DWORD usage, D3DPOOL pool);
     void finishPendingDraws() const;
+    // The same before the memory is handed out for writing.
+    void finishForWrite() const;
     // Works rowsAlike out afresh, after the application has written the surface.
     void findRowsAlike();
 

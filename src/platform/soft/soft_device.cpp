@@ -228,6 +228,11 @@ void SoftDevice::finishPendingDraws() {
     }
 }
 
+void SoftDevice::finishForSurfaceWrite() {
+    finishPendingDraws();
+    ++state_.version;
+}
+
 const std::uint32_t* SoftDevice::backBufferPixels() {
     finishPendingDraws();
     return reinterpret_cast<const std::uint32_t*>(backBuffer_->bits());

@@ -105,6 +105,9 @@ public:
     // Rasterizes every queued draw. Whatever reads or writes memory that a queued draw may
     // touch (a lock, a present, a change of target) calls this first.
     void finishPendingDraws();
+    // The same before the CPU writes a surface; the next draw then sets itself up afresh, as
+    // what it knows of a texture it samples (whether its rows are alike) may no longer hold.
+    void finishForSurfaceWrite();
     // Shades with the per-pixel reference path instead of the specialised operation lists;
     // the pictures must be the same bytes either way.
     void useReferencePixelPath(bool on);
