@@ -968,7 +968,8 @@ TEST_F(Shaders, AVertexShaderLeavingOutASetFeedsItsStageZeroCoordinates) {
     texels[3] = 0xFF00FF00;  // (3, 0)
     texels[12] = 0xFFFF0000; // (0, 3)
     device->SetTexture(0, ownTexture(1, 1, {0xFF000000}));
-    device->SetTexture(1, ownTexture(4, 4, texels));
+    IDirect3DTexture9* second = ownTexture(4, 4, texels);
+    device->SetTexture(1, second);
     for (DWORD s = 0; s < 2; ++s) {
         device->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
         device->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
@@ -987,6 +988,17 @@ TEST_F(Shaders, AVertexShaderLeavingOutASetFeedsItsStageZeroCoordinates) {
     const std::uint32_t expected = 0xFF404040u;
     EXPECT_EQ(this->pixel(100, 100), expected);
     EXPECT_EQ(this->pixel(600, 20), expected);
+
+    // The same draw again, nothing of the state changed, after texel (3, 3) was written.
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(second->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    const std::uint32_t white = 0xFFFFFFFF;
+    std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + 3 * locked.Pitch + 12, &white, 4);
+    second->UnlockRect(0);
+    device->BeginScene();
+    device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, FULL_QUAD, sizeof(QuadVertex));
+    device->EndScene();
+    EXPECT_EQ(this->pixel(100, 100), 0xFF808080u);
 }
 
 // Coordinates a vertex program never writes are +0 at every vertex, and the device keeps

@@ -54,11 +54,33 @@ bool setUpSampling(const DWORD* sampler, SoftTexture& texture, StageSetup& stage
     return true;
 }
 
+// Takes the one sample that every pixel of the draw reads from stage n, and has the shader
+// read it as a constant instead of sampling. The texture cannot change before the draw is
+// drawn: queued draws write only their target, which it is not, and a surface written by the
+// CPU has the next draw set up afresh.
+void sampleOnce(PixelState& s, int n) {
+    float* sample = s.shader.constants[PIXEL_SHADER_CONSTANTS + n];
+    sampleTexture(s.stages[n], 0.0f, 0.0f, sample);
+    for (int k = 0; k < s.shader.stepCount; ++k) {
+        ShaderStep& step = s.shader.steps[k];
+        for (int i = 0; i < step.sourceCount; ++i) {
+            ShaderOperand& o = step.src[i];
+            if (!o.constant && o.reg == REG_TEX0 + n) {
+                o.constant = true;
+                o.reg = static_cast<std::uint8_t>(PIXEL_SHADER_CONSTANTS + n);
+            }
+        }
+    }
+    s.shader.texturesSampled &= static_cast<std::uint8_t>(~(1u << n));
+    s.stages[n].sample = false;
+}
+
 } // namespace
 
 bool buildPixelState(const DeviceState& d, SoftTexture* const textures[MAX_STAGES],
                      const PixelShaderState* shader, const DrawTargets& targets,
-                     bool preTransformed, PixelState& s, const char*& unsupported) {
+                     bool preTransformed, std::uint32_t zeroOutputs, PixelState& s,
+                     const char*& unsupported) {
     s = PixelState{};
 
     bool reads[REG_COUNT] = {};
@@ -76,6 +98,11 @@ bool buildPixelState(const DeviceState& d, SoftTexture* const textures[MAX_STAGE
             stage.sample = textures[i] != nullptr;
             if (stage.sample && !setUpSampling(d.sampler[i], *textures[i], stage, unsupported)) {
                 return false;
+            }
+            const std::uint32_t coordinates = 3u << (OUTPUT_TEXCOORD + 2 * i);
+            if (stage.sample && (zeroOutputs & coordinates) == coordinates &&
+                stage.texture.bits != targets.target->bits()) {
+                sampleOnce(s, i);
             }
             s.stageCount = i + 1;
         }

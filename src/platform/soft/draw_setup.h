@@ -18,10 +18,14 @@ struct DrawTargets {
 
 // Fills state for a draw; false, with unsupported naming the reason, when the state asks for
 // something the device does not draw. textures[n] is the texture bound to stage n, or null;
-// shader is the bound pixel shader's state, or null for the texture stages.
+// shader is the bound pixel shader's state, or null for the texture stages. zeroOutputs are
+// the VertexOutput floats (bit f for float f) known to be +0 at every vertex of the draw: a
+// stage that a pixel shader samples at two such coordinates reads one texel for every pixel,
+// and is sampled here, once.
 bool buildPixelState(const DeviceState& device, SoftTexture* const textures[MAX_STAGES],
                      const PixelShaderState* shader, const DrawTargets& targets,
-                     bool preTransformed, PixelState& state, const char*& unsupported);
+                     bool preTransformed, std::uint32_t zeroOutputs, PixelState& state,
+                     const char*& unsupported);
 
 GeometryTarget buildGeometryTarget(const DeviceState& device, const D3DVIEWPORT9& viewport,
                                    bool preTransformed);

@@ -83,6 +83,9 @@ void shadeChunk(const PixelState& state, const PixelProgram& program, const Prim
 // already in the chunk: the program's operations and the write.
 void shadeGathered(const PixelState& state, const PixelProgram& program, PixelChunk& chunk);
 
+// One sample of the stage's texture at (u, v), as the rules define it.
+void sampleTexture(const StageSetup& stage, float u, float v, float out[4]);
+
 // The same, one pixel at a time, every state looked up as it goes: the plain reading of the
 // rules that the specialised paths must match byte for byte.
 void shadeSpanReference(const PixelState& state, const PrimitivePlanes& planes, int y, int x0,

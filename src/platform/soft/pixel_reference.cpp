@@ -33,9 +33,11 @@ void texelBytes(const TextureView& t, int i, int j, float out[4]) {
     out[3] = t.format == D3DFMT_A8R8G8B8 ? float(p >> 24) : 255.0f;
 }
 
+} // namespace
+
 // Bytes become values in 0..1 by dividing by 255. A bilinear sample is the weighted sum of the
 // four texels' bytes, divided once.
-void sample(const StageSetup& st, float u, float v, float out[4]) {
+void sampleTexture(const StageSetup& st, float u, float v, float out[4]) {
     const TextureView& t = st.texture;
     const float width = static_cast<float>(t.width);
     const float height = static_cast<float>(t.height);
@@ -74,6 +76,8 @@ void sample(const StageSetup& st, float u, float v, float out[4]) {
         out[3] = 1.0f;
     }
 }
+
+namespace {
 
 // Selection passes its argument on as it is; every other operation saturates.
 float operate(DWORD op, float a, float b) {
@@ -137,7 +141,7 @@ void runShader(const PixelState& s, const float diffuse[4], const float specular
             continue;
         }
         if (s.stages[i].sample) {
-            sample(s.stages[i], coord[i][0], coord[i][1], reg[REG_TEX0 + i]);
+            sampleTexture(s.stages[i], coord[i][0], coord[i][1], reg[REG_TEX0 + i]);
         } else {
             const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
             std::memcpy(reg[REG_TEX0 + i], black, sizeof black);
@@ -228,7 +232,7 @@ void shadeSpanReference(const PixelState& s, const PrimitivePlanes& p, int y, in
         for (int i = 0; i < s.stageCount && !s.shader.active; ++i) {
             const StageSetup& st = s.stages[i];
             if (st.sample) {
-                sample(st, coord[i][0], coord[i][1], texel[i]);
+                sampleTexture(st, coord[i][0], coord[i][1], texel[i]);
             }
             auto argument = [&](Register r, int ch) {
                 switch (r) {

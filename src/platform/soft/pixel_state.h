@@ -110,7 +110,10 @@ struct PixelShaderState {
     std::uint8_t texturesSampled = 0; // bit n: stage n is sampled into tn
     int stepCount = 0;
     ShaderStep steps[MAX_SHADER_STEPS];
-    float constants[PIXEL_SHADER_CONSTANTS][4] = {};
+    // The program's constants, then for each stage n whose one sample the draw takes at its
+    // set-up, that sample in row PIXEL_SHADER_CONSTANTS + n (read as a constant in place of
+    // tn).
+    float constants[PIXEL_SHADER_CONSTANTS + MAX_STAGES][4] = {};
 };
 
 enum class FogSource : std::uint8_t {

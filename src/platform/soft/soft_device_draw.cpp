@@ -168,9 +168,13 @@ const char* SoftDevice::prepareDraw() {
         if (pixelShader_ != nullptr) {
             pixelShader_->fill(pixelConstants_, shader);
         }
+        // Outputs the vertex program never writes are +0 at every vertex. (The reference
+        // path samples every pixel as it is, the yardstick for sampling such a stage once.)
+        const std::uint32_t zero = shaderVertices_ ? zeroOutputs(vertexShaderSetup_) : 0;
         const char* unsupported = nullptr;
         if (!buildPixelState(state_, textures_, pixelShader_ != nullptr ? &shader : nullptr,
-                             targets, preTransformed, record_.state, unsupported)) {
+                             targets, preTransformed, reference_ ? 0 : zero, record_.state,
+                             unsupported)) {
             return unsupported;
         }
         PixelState& s = record_.state;
@@ -188,7 +192,6 @@ const char* SoftDevice::prepareDraw() {
         // vertices: they are +0 at every one.
         record_.storedAttributes = s.attributeCount;
         if (shaderVertices_) {
-            const std::uint32_t zero = zeroOutputs(vertexShaderSetup_);
             while (record_.storedAttributes > 0 &&
                    (zero >> s.attributes[record_.storedAttributes - 1].source & 1u) != 0) {
                 --record_.storedAttributes;
