@@ -1274,36 +1274,64 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
         }
         solveLanePlanes(rows, firstPlane, planeCount, x0, x1, x2, y0, y1, y2, oddLanes, swap, k,
                         planeGroup);
-        // Lane by lane from here: the eight triangles as they are stored, each copied whole
-        // where it is kept.
-        alignas(32) BatchTriangle made[8];
-        storeTransposed(x0, x1, x2, y0, &made[0].x[0]);
-        storeTransposed(y1, y2,
-                        _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(group)),
-                                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
-                        _mm256_set1_epi32(static_cast<int>(currentDraw_)), &made[0].y[1]);
-        storeTransposed(halves(colMin, colMax), halves(rowMin, rowMax),
-                        _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[0])),
-                        _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[1])),
-                        &made[0].colMin);
-        // The coverage of lanes of few centres that lie too far for the wide test, first:
-        // the loop that stores the triangles then calls nothing.
-        for (unsigned far = keep & few & ~near; far != 0; far &= far - 1) {
-            BatchTriangle& tri = made[std::countr_zero(far)];
-            const int columns = tri.colMax - tri.colMin + 1;
-            tri.cover = coverageWide(tri.x, tri.y, tri.colMin, columns, tri.rowMin,
-                                     columns * (tri.rowMax - tri.rowMin + 1));
-            if (tri.cover == 0) {
-                keep &= ~(1u << std::countr_zero(far));
+        // The eight triangles as they are stored, three rows of sixteen bytes: corners, the
+        // planes' lane and the draw, then bounds and coverage.
+        const __m256i parts[3][4] = {
+            {x0, x1, x2, y0},
+            {y1, y2,
+             _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(group)),
+                              _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
+             _mm256_set1_epi32(static_cast<int>(currentDraw_))},
+            {halves(colMin, colMax), halves(rowMin, rowMax),
+             _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[0])),
+             _mm256_load_si256(reinterpret_cast<const __m256i*>(cover[1]))}};
+        const auto index = static_cast<std::uint32_t>(triangles.size());
+        BatchTriangle* stored = nullptr;
+        int kept = 0;
+        if (const unsigned far = keep & few & ~near; far == 0) {
+            // Those kept are packed to the front of the eight lanes and stored at once; the
+            // lanes after them are written too, into room the buffer then gives back.
+            kept = std::popcount(keep);
+            stored = triangles.append(8);
+            triangles.shrink(index + static_cast<std::size_t>(kept));
+            const __m256i order = _mm256_cvtepu8_epi32(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(PACK_ORDERS.lane[keep])));
+            for (int r = 0; r < 3; ++r) {
+                storeTransposed(_mm256_permutevar8x32_epi32(parts[r][0], order),
+                                _mm256_permutevar8x32_epi32(parts[r][1], order),
+                                _mm256_permutevar8x32_epi32(parts[r][2], order),
+                                _mm256_permutevar8x32_epi32(parts[r][3], order),
+                                reinterpret_cast<char*>(stored) + 16 * r);
+            }
+        } else {
+            // Lanes of few centres that lie too far for the wide test have their coverage
+            // worked out one by one, and are dropped where they cover none; then each kept
+            // one is copied whole.
+            alignas(32) BatchTriangle made[8];
+            for (int r = 0; r < 3; ++r) {
+                storeTransposed(parts[r][0], parts[r][1], parts[r][2], parts[r][3],
+                                reinterpret_cast<char*>(made) + 16 * r);
+            }
+            for (unsigned rest = far; rest != 0; rest &= rest - 1) {
+                BatchTriangle& tri = made[std::countr_zero(rest)];
+                const int columns = tri.colMax - tri.colMin + 1;
+                tri.cover = coverageWide(tri.x, tri.y, tri.colMin, columns, tri.rowMin,
+                                         columns * (tri.rowMax - tri.rowMin + 1));
+                if (tri.cover == 0) {
+                    keep &= ~(1u << std::countr_zero(rest));
+                }
+            }
+            if (keep == 0) {
+                planes_.shrink(group);
+                continue;
+            }
+            kept = std::popcount(keep);
+            stored = triangles.append(static_cast<std::size_t>(kept));
+            BatchTriangle* next = stored;
+            for (unsigned rest = keep; rest != 0; rest &= rest - 1) {
+                std::memcpy(next++, &made[std::countr_zero(rest)], sizeof(BatchTriangle));
             }
         }
-        if (keep == 0) {
-            planes_.shrink(group);
-            continue;
-        }
-        const auto index = static_cast<std::uint32_t>(triangles.size());
-        const int kept = std::popcount(keep);
-        BatchTriangle* const stored = triangles.append(static_cast<std::size_t>(kept));
         if (claimAhead()) {
             const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(stored) + TRIANGLES_AHEAD;
             for (std::uintptr_t line = from & ~std::uintptr_t{63};
@@ -1311,17 +1339,13 @@ WIDE void Batch::emitStripWide(const GeometryTarget& t, const StripVertices& ver
                 claimLine(line);
             }
         }
-        BatchTriangle* next = stored;
-        for (unsigned rest = keep; rest != 0; rest &= rest - 1) {
-            std::memcpy(next++, &made[std::countr_zero(rest)], sizeof(BatchTriangle));
-        }
         // Mostly every triangle of the group lies in the strip of the first: their entries,
         // one after another, go there at once. Otherwise each goes where its rows lie.
         const __m128i shift = _mm_cvtsi32_si128(stripShift_);
         const __m256i firstStrip = _mm256_srl_epi32(rowMin, shift);
         const __m256i lastStrip =
             _mm256_min_epi32(_mm256_srl_epi32(rowMax, shift), _mm256_set1_epi32(strips_ - 1));
-        const int strip = made[std::countr_zero(keep)].rowMin >> stripShift_;
+        const int strip = stored[0].rowMin >> stripShift_;
         const __m256i here = _mm256_set1_epi32(strip);
         if ((keep & ~laneBits(_mm256_and_si256(_mm256_cmpeq_epi32(firstStrip, here),
                                                _mm256_cmpeq_epi32(lastStrip, here)))) == 0) {

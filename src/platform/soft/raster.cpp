@@ -505,29 +505,6 @@ struct ThinPlanes {
     }
 }
 
-// For each byte, the places of its set bits from the lowest up (then zeros): the lanes that
-// eight centres' covered ones are packed from.
-struct PackOrders {
-    std::uint8_t lane[256][8];
-};
-
-constexpr PackOrders packOrders() {
-    PackOrders orders{};
-    for (int bits = 0; bits < 256; ++bits) {
-        int n = 0;
-        for (int i = 0; i < 8; ++i) {
-            if ((bits >> i) & 1) {
-                orders.lane[bits][n++] = static_cast<std::uint8_t>(i);
-            }
-        }
-    }
-    return orders;
-}
-
-constexpr PackOrders PACK_ORDERS = packOrders();
-#endif
-
-#if TESSIVANE_WIDE
 // destination[k] = +0 · w[k] for k below count, eight at a time: the lanes past count, up to
 // the chunk's end at most, are written with what lies beyond.
 WIDE inline void zeroTimesW(float* destination, const float* w, int count) {
@@ -953,14 +930,21 @@ inline void Batch::fetchPlanes(const PodBuffer<std::uint32_t>& bin, std::size_t 
 template <class Gathering>
 WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const PodBuffer<std::uint32_t>& bin,
                                         std::size_t e, int stripTop, int stripBottom) const {
+    // Held here: the chunk's stores may alias anything, the buffers' own pointers included,
+    // which would then be read again for every entry.
+    const std::uint32_t* const entries = bin.data();
+    const std::size_t size = bin.size();
+    const BatchTriangle* const stored = triangles.data();
+    const float* const planes = planes_.data();
+    const DrawRecord* const records = draws.data();
     const DrawRecord* thin = nullptr; // the draw of the last entry, known to be thin
-    for (; e < bin.size(); ++e) {
-        const std::uint32_t entry = bin[e];
+    for (; e < size; ++e) {
+        const std::uint32_t entry = entries[e];
         if ((entry & BIN_KIND) != BIN_TRIANGLE) {
             break;
         }
-        const BatchTriangle& tri = triangles[entry]; // a triangle's entry is its index
-        const DrawRecord& draw = draws[tri.draw];
+        const BatchTriangle& tri = stored[entry]; // a triangle's entry is its index
+        const DrawRecord& draw = records[tri.draw];
         if (&draw != thin) {
             if (!thinDraw(draw)) {
                 break;
@@ -974,7 +958,7 @@ WIDE std::size_t Batch::drawThinEntries(Gathering& gathering, const PodBuffer<st
         fetchPlanes(bin, e + PLANES_AHEAD);
         const int y0 = std::max<int>(tri.rowMin, stripTop);
         const int y1 = std::min<int>(tri.rowMax, stripBottom);
-        const float* lane = &planes_[tri.planes];
+        const float* lane = planes + tri.planes;
         if (tri.cover == 0) {
             gathering.addThinRows(draw, tri, lane, y0, y1);
             continue;

@@ -133,6 +133,27 @@ constexpr CentreCells centreCells() {
 
 inline constexpr CentreCells CENTRE_CELLS = centreCells();
 
+// For each byte, the places of its set bits from the lowest up (then zeros): the lanes that
+// the chosen ones of eight are packed from, in order.
+struct PackOrders {
+    std::uint8_t lane[256][8];
+};
+
+constexpr PackOrders packOrders() {
+    PackOrders orders{};
+    for (int bits = 0; bits < 256; ++bits) {
+        int n = 0;
+        for (int i = 0; i < 8; ++i) {
+            if ((bits >> i) & 1) {
+                orders.lane[bits][n++] = static_cast<std::uint8_t>(i);
+            }
+        }
+    }
+    return orders;
+}
+
+inline constexpr PackOrders PACK_ORDERS = packOrders();
+
 // Set in BatchTriangle::planes of a triangle whose planes are solved where it is drawn.
 inline constexpr std::uint32_t UNSOLVED = 1u << 31;
 
