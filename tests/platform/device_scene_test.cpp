@@ -361,7 +361,9 @@ TEST_F(StateSweep, SmallPiledUpTrianglesMatchTheReferencePath) {
 }
 
 TEST_F(StateSweep, WideAndNarrowOperationsGiveTheSameBytes) {
-    // Large triangles, then small ones whose spans are found four columns at a time.
+    // Large triangles, then small ones whose spans are found four columns at a time, and
+    // small ones piled up, whose gathered pixels repeat. The wide operations run with sixteen
+    // lanes where the processor has them, and with eight.
     const struct {
         std::uint32_t seed;
         float spread;
@@ -370,11 +372,16 @@ TEST_F(StateSweep, WideAndNarrowOperationsGiveTheSameBytes) {
     for (const auto& sweep : sweeps) {
         const std::vector<std::uint32_t> wide =
             render(false, sweep.seed, sweep.spread, sweep.perDraw);
+        soft::enableSixteenLanes(false);
+        const std::vector<std::uint32_t> eight =
+            render(false, sweep.seed, sweep.spread, sweep.perDraw);
+        soft::enableSixteenLanes(true);
         soft::enableWideOperations(false);
         const std::vector<std::uint32_t> narrow =
             render(false, sweep.seed, sweep.spread, sweep.perDraw);
         soft::enableWideOperations(true);
         EXPECT_TRUE(narrow == wide) << "seed " << sweep.seed;
+        EXPECT_TRUE(eight == wide) << "seed " << sweep.seed;
     }
 }
 

@@ -1144,6 +1144,9 @@ PixelProgram::Write wideWrite(const PixelState& state) {
     }
     const bool alphaTarget = state.targetFormat == D3DFMT_A8R8G8B8;
     if (state.blend) {
+        if (const PixelProgram::Write sixteen = blendedWrite16(state)) {
+            return sixteen;
+        }
         return BLENDED_WRITES[state.srcBlend - 1][state.destBlend - 1][alphaTarget ? 1 : 0];
     }
     return alphaTarget ? writeStraight<true> : writeStraight<false>;

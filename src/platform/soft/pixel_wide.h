@@ -28,4 +28,14 @@ PixelProgram::Planes wideDepthOnly(const PixelState& state);
 // none (the processor lacks the vectors, or they are switched off).
 PixelProgram::Write wideWrite(const PixelState& state);
 
+// Whether the wide operations that have a form of sixteen lanes, for processors with 512-bit
+// vectors, use it: by default when the processor has them. Switching them off (tests do, to
+// run the forms of eight lanes there too) affects programs compiled afterwards.
+bool sixteenLanesEnabled();
+void enableSixteenLanes(bool on);
+
+// The form of sixteen lanes of a blended write, or null where there is none (the processor
+// lacks the vectors, or they are switched off).
+PixelProgram::Write blendedWrite16(const PixelState& state);
+
 } // namespace tessivane::platform::soft
