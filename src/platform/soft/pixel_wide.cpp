@@ -613,7 +613,7 @@ WIDE bool sameCoordinates(const float* u, const float* v, int count) {
     return true;
 }
 
-template <bool ALPHA, Address AU, Address AV>
+template <bool ALPHA, Address AU, Address AV, bool SIXTEEN>
 WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) {
     const TextureView& t = s.stages[op.stage].texture;
     const float* u = c.coord[op.stage][0];
@@ -644,7 +644,11 @@ WIDE void sampleLinear32(const PixelOp& op, const PixelState& s, PixelChunk& c) 
         return;
     }
     float* const to[4] = {rows[0], rows[1], rows[2], rows[3]};
-    filterLinear32<ALPHA, AU, AV>(t, u, v, c.count, to);
+    if constexpr (SIXTEEN) {
+        filterLinear16(t, ALPHA, AU, AV, u, v, c.count, to);
+    } else {
+        filterLinear32<ALPHA, AU, AV>(t, u, v, c.count, to);
+    }
 }
 
 // saturate() on eight lanes: NaN and anything not above 0 become 0.
@@ -1082,14 +1086,14 @@ PixelProgram::Planes depthVariant(const PixelState& state) {
     }
 }
 
-template <bool ALPHA>
+template <bool ALPHA, bool S>
 PixelOp::Run linear32For(Address u, Address v) {
     if (u == Address::Wrap) {
-        return v == Address::Wrap ? sampleLinear32<ALPHA, Address::Wrap, Address::Wrap>
-                                  : sampleLinear32<ALPHA, Address::Wrap, Address::Clamp>;
+        return v == Address::Wrap ? sampleLinear32<ALPHA, Address::Wrap, Address::Wrap, S>
+                                  : sampleLinear32<ALPHA, Address::Wrap, Address::Clamp, S>;
     }
-    return v == Address::Wrap ? sampleLinear32<ALPHA, Address::Clamp, Address::Wrap>
-                              : sampleLinear32<ALPHA, Address::Clamp, Address::Clamp>;
+    return v == Address::Wrap ? sampleLinear32<ALPHA, Address::Clamp, Address::Wrap, S>
+                              : sampleLinear32<ALPHA, Address::Clamp, Address::Clamp, S>;
 }
 
 #endif
@@ -1123,11 +1127,14 @@ PixelOp::Run wideSample(const StageSetup& stage) {
     if (!wideOperationsEnabled() || stage.filter != Filter::Linear) {
         return nullptr;
     }
+    const bool sixteen = sixteenLanesEnabled();
     switch (stage.texture.format) {
     case D3DFMT_X8R8G8B8:
-        return linear32For<false>(stage.addressU, stage.addressV);
+        return sixteen ? linear32For<false, true>(stage.addressU, stage.addressV)
+                       : linear32For<false, false>(stage.addressU, stage.addressV);
     case D3DFMT_A8R8G8B8:
-        return linear32For<true>(stage.addressU, stage.addressV);
+        return sixteen ? linear32For<true, true>(stage.addressU, stage.addressV)
+                       : linear32For<true, false>(stage.addressU, stage.addressV);
     default:
         return nullptr;
     }

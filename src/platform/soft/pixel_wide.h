@@ -38,4 +38,10 @@ void enableSixteenLanes(bool on);
 // lacks the vectors, or they are switched off).
 PixelProgram::Write blendedWrite16(const PixelState& state);
 
+// Bilinear filtering of count pixels of a 32-bit texture (with its alpha, or opaque) at the
+// coordinates u, v into the rows out, sixteen at a time: for programs compiled while the
+// forms of sixteen lanes are on. The rows are read and written in whole groups of sixteen.
+void filterLinear16(const TextureView& t, bool alpha, Address au, Address av, const float* u,
+                    const float* v, int count, float* const out[4]);
+
 } // namespace tessivane::platform::soft
